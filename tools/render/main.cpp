@@ -1,0 +1,289 @@
+// z5r-render: renders audio through the Korvane Z5R plug-in from the command line.
+#include "args.h"
+#include "demo.h"
+#include "host.h"
+#include "levels.h"
+#include "wavio.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace z5r {
+namespace {
+
+constexpr const char* kProgram = "z5r-render";
+constexpr const char* kPluginFile = "KorvaneZ5R.so";
+
+volatile std::sig_atomic_t gInterrupted = 0;
+extern "C" void onInterrupt(int) { gInterrupted = 1; }
+
+std::string defaultPluginPath(const char* argv0) {
+    std::error_code ec;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) self = argv0;
+    return (self.parent_path() / kPluginFile).string();
+}
+
+std::string formatDb(double db) {
+    if (std::isinf(db)) return "-inf";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f", db);
+    return buf;
+}
+
+// A one-line bar on stderr, drawn only when stderr is a terminal.
+class Progress {
+public:
+    Progress(std::int64_t total, int rate, bool enabled) : total_(total), rate_(rate), enabled_(enabled) {}
+
+    void update(std::int64_t done) {
+        if (!enabled_ || total_ <= 0) return;
+        const int percent = static_cast<int>(std::min<std::int64_t>(100, done * 100 / total_));
+        if (percent == shown_) return;
+        shown_ = percent;
+        constexpr int width = 40;
+        char bar[width + 1];
+        const int filled = percent * width / 100;
+        for (int i = 0; i < width; ++i) bar[i] = i < filled ? '#' : '-';
+        bar[width] = '\0';
+        std::fprintf(stderr, "\r[%s] %3d%%  %.1f / %.1f s", bar, percent, static_cast<double>(done) / rate_,
+                     static_cast<double>(total_) / rate_);
+        std::fflush(stderr);
+    }
+
+    void finish() {
+        if (enabled_ && shown_ >= 0) std::fputs("\r\033[K", stderr);
+        shown_ = -1;
+    }
+
+private:
+    std::int64_t total_;
+    int rate_;
+    bool enabled_;
+    int shown_ = -1;
+};
+
+void printSettings(const Plugin& plugin) {
+    std::printf("program    %d \"%s\"\n", plugin.program(), plugin.programName().c_str());
+    std::vector<std::string> names;
+    std::size_t width = 0;
+    for (int i = 0; i < plugin.numParams(); ++i) {
+        names.push_back(plugin.paramName(i));
+        width = std::max(width, names.back().size());
+    }
+    for (int i = 0; i < plugin.numParams(); ++i) {
+        auto label = plugin.paramLabel(i);
+        std::printf("  %-*s = %s%s%s\n", static_cast<int>(width), names[static_cast<std::size_t>(i)].c_str(),
+                    plugin.paramDisplay(i).c_str(), label.empty() ? "" : " ", label.c_str());
+    }
+}
+
+void printLatency(const Plugin& plugin, int rate) {
+    std::printf("latency    %d samples (%.2f ms)\n", plugin.latency(), 1000.0 * plugin.latency() / rate);
+}
+
+std::vector<std::string> paramNames(const Plugin& plugin) {
+    std::vector<std::string> names;
+    for (int i = 0; i < plugin.numParams(); ++i) names.push_back(plugin.paramName(i));
+    return names;
+}
+
+std::string joined(const std::vector<std::string>& items) {
+    std::string s;
+    for (const auto& item : items) s += (s.empty() ? "" : ", ") + item;
+    return s;
+}
+
+// Applies --program and the --set values, refusing anything the plug-in does not have.
+void applySettings(Plugin& plugin, const Options& opts) {
+    if (opts.program) {
+        if (plugin.numPrograms() <= 0) throw UsageError("the plug-in has no programs to choose from");
+        if (*opts.program >= plugin.numPrograms())
+            throw UsageError("program " + std::to_string(*opts.program) + " does not exist; the plug-in has 0 to " +
+                             std::to_string(plugin.numPrograms() - 1));
+        plugin.setProgram(*opts.program);
+    }
+    const auto names = paramNames(plugin);
+    for (const auto& s : opts.settings) {
+        const auto index = findByName(names, s.name);
+        if (!index) throw UsageError("unknown parameter '" + s.name + "'; the plug-in has " + joined(names));
+        plugin.setParam(*index, s.value);
+    }
+}
+
+// Processes one frame of silence so the plug-in applies its parameters, then
+// lists what it reports.
+void listPlugin(Plugin& plugin, int rate) {
+    plugin.start(rate, 1);
+    std::vector<float> buffers(static_cast<std::size_t>(std::max(plugin.numInputs(), 0) + plugin.numOutputs()), 0.0f);
+    std::vector<float*> ptrs;
+    for (auto& v : buffers) ptrs.push_back(&v);
+    plugin.process(ptrs.data(), ptrs.data() + std::max(plugin.numInputs(), 0), 1);
+    printSettings(plugin);
+    printLatency(plugin, rate);
+    std::printf("programs\n");
+    for (int i = 0; i < plugin.numPrograms(); ++i) std::printf("  %d  %s\n", i, plugin.programName(i).c_str());
+}
+
+struct Levels {
+    Level in[2];
+    Level out[2];
+};
+
+void printLevels(const Levels& levels) {
+    std::printf("levels     peak dBFS   RMS dBFS\n");
+    const char* side[2] = {"L", "R"};
+    for (int io = 0; io < 2; ++io)
+        for (int ch = 0; ch < 2; ++ch) {
+            const Level& l = io == 0 ? levels.in[ch] : levels.out[ch];
+            std::printf("  %-3s %s  %9s  %9s\n", io == 0 ? "in" : "out", side[ch], formatDb(l.peakDbfs()).c_str(),
+                        formatDb(l.rmsDbfs()).c_str());
+        }
+    const auto bad = levels.out[0].nonFinite + levels.out[1].nonFinite;
+    if (bad > 0)
+        std::printf("warning    the plug-in produced %llu non-finite samples\n", static_cast<unsigned long long>(bad));
+}
+
+int run(int argc, char** argv) {
+    const Options opts = parseArgs(std::span<const char* const>(argv + 1, static_cast<std::size_t>(argc - 1)));
+    if (opts.help) {
+        std::fputs(usageText(kProgram).c_str(), stdout);
+        return 0;
+    }
+
+    const auto block = static_cast<std::size_t>(opts.block);
+    std::unique_ptr<Source> source;
+    if (opts.input.empty())
+        source = std::make_unique<SignalSource>(makeDemoSignal(opts.demoRate.value_or(kDemoRate)),
+                                                "built-in plucked-string riff");
+    else
+        source = std::make_unique<WavReader>(opts.input, block);
+    const int rate = source->rate();
+
+    const std::string output = opts.output.empty() ? defaultOutputPath(opts.input) : opts.output;
+    if (!opts.list && !opts.input.empty() && sameFile(opts.input, output))
+        throw FileError("refusing to overwrite the input file " + opts.input + " (output names the same file)");
+    const std::int64_t tailFrames = std::llround(opts.tailSeconds * rate);
+    const std::int64_t total = source->frames() + tailFrames;
+    if (!opts.list && total <= 0) throw FileError("nothing to render: " + opts.input + " has no audio frames");
+
+    const std::string pluginPath = opts.plugin.empty() ? defaultPluginPath(argv[0]) : opts.plugin;
+    auto plugin = Plugin::load(pluginPath);
+    applySettings(*plugin, opts);
+
+    std::printf("plug-in    %s (%s)  %s\n", plugin->effectName().c_str(), plugin->vendor().c_str(),
+                pluginPath.c_str());
+    if (opts.list) {
+        listPlugin(*plugin, rate);
+        return 0;
+    }
+
+    std::printf("input      %s, %d Hz, %s, %.2f s\n", source->describe().c_str(), rate,
+                source->channels() == 1 ? "mono" : "stereo", static_cast<double>(source->frames()) / rate);
+    std::printf("output     %s, 32-bit float WAV, stereo, %.2f s\n", output.c_str(), static_cast<double>(total) / rate);
+
+    // Everything the loop touches is allocated here, once.
+    const int numInputs = std::max(plugin->numInputs(), 0);
+    const int numOutputs = plugin->numOutputs();
+    std::vector<float> inL(block), inR(block), silence(block, 0.0f);
+    std::vector<std::vector<float>> outBuffers(static_cast<std::size_t>(numOutputs), std::vector<float>(block));
+    std::vector<float*> inPtrs, outPtrs;
+    for (int i = 0; i < numInputs; ++i) inPtrs.push_back(i == 0 ? inL.data() : i == 1 ? inR.data() : silence.data());
+    for (auto& b : outBuffers) outPtrs.push_back(b.data());
+    const float* outL = outPtrs[0];
+    const float* outR = outPtrs[numOutputs > 1 ? 1 : 0];
+
+    WavWriter writer(output, rate, block);
+    Levels levels;
+    Progress progress(total, rate, !opts.quiet && ::isatty(STDERR_FILENO) != 0);
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+
+    const auto started = std::chrono::steady_clock::now();
+    plugin->start(rate, opts.block);
+    std::int64_t done = 0;
+    std::int64_t tailLeft = tailFrames;
+    bool sourceEnded = false;
+    for (;;) {
+        if (gInterrupted != 0) {
+            progress.finish();
+            throw FileError("interrupted; " + output + " was not written");
+        }
+        std::size_t n = 0;
+        while (!sourceEnded && n < block) {
+            const std::size_t got = source->read(inL.data() + n, inR.data() + n, block - n);
+            sourceEnded = got == 0;
+            n += got;
+        }
+        if (n < block && tailLeft > 0) {
+            const auto pad = static_cast<std::size_t>(std::min<std::int64_t>(tailLeft, static_cast<std::int64_t>(block - n)));
+            std::fill_n(inL.begin() + static_cast<std::ptrdiff_t>(n), pad, 0.0f);
+            std::fill_n(inR.begin() + static_cast<std::ptrdiff_t>(n), pad, 0.0f);
+            n += pad;
+            tailLeft -= static_cast<std::int64_t>(pad);
+        }
+        if (n == 0) break;
+
+        levels.in[0].add(inL.data(), n);
+        levels.in[1].add(inR.data(), n);
+        plugin->process(inPtrs.data(), outPtrs.data(), static_cast<int>(n));
+        levels.out[0].add(outL, n);
+        levels.out[1].add(outR, n);
+        writer.write(outL, outR, n);
+
+        if (done == 0) {
+            // Only now has the plug-in applied its parameters and set its latency.
+            printSettings(*plugin);
+            printLatency(*plugin, rate);
+            std::fflush(stdout);
+        }
+        done += static_cast<std::int64_t>(n);
+        progress.update(done);
+    }
+    plugin->stop();
+    progress.finish();
+    writer.commit();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    printLevels(levels);
+    const double audioSeconds = static_cast<double>(done) / rate;
+    std::printf("rendered   %.2f s of audio in %.2f s (%.1fx real time)\n", audioSeconds, seconds,
+                seconds > 0.0 ? audioSeconds / seconds : 0.0);
+    return 0;
+}
+
+// Error messages are one line: whatever the plug-in or a library says is joined up.
+std::string oneLine(std::string s) {
+    std::ranges::replace(s, '\n', ' ');
+    std::ranges::replace(s, '\r', ' ');
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s;
+}
+
+}  // namespace
+}  // namespace z5r
+
+int main(int argc, char** argv) {
+    using namespace z5r;
+    try {
+        return run(argc, argv);
+    } catch (const UsageError& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s: %s (see --help)\n", kProgram, oneLine(e.what()).c_str());
+        return 2;
+    } catch (const std::exception& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s: %s\n", kProgram, oneLine(e.what()).c_str());
+        return 1;
+    }
+}
