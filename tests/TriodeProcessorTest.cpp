@@ -1,0 +1,151 @@
+// The lookup tables and the per-sample stage: the figures of the prepared
+// stage, the tables against the exact solver between their entries, the
+// resting point, and the sample path's handling of bad input.
+#include "dsp/TriodeProcessor.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+namespace {
+
+std::unique_ptr<TriodeProcessor> prepared(int32_t triode, double supply, double cap, double rate = 48000.0,
+                                          int32_t factor = 1)
+{
+    auto p = std::make_unique<TriodeProcessor>();
+    p->setTriodeIndex(triode);
+    p->setSupplyVoltage(supply);
+    p->setCathodeCapacitor(cap);
+    p->setSampleRate(rate);
+    p->setOversampling(factor);
+    p->prepare();
+    p->resetCathodes();
+    return p;
+}
+
+}  // namespace
+
+TEST(TriodeTables, FiguresOfThe12AX7At350Volts)
+{
+    auto p = prepared(0, 350.0, 1e-6);
+    // At -150 V of input the tube is cut off: the plate sits on the divider.
+    EXPECT_NEAR(p->transferLow[0], 350.0 * 4000000.0 / 4100000.0, 1e-9);
+    EXPECT_NEAR(p->cathodeShift, 1.075, 0.001);
+    EXPECT_NEAR(p->chargeShift, -1.068, 0.001);
+    EXPECT_NEAR(p->outputSwing(), 355.3, 0.05);
+    // Both decay solves are made with the tube cut off.
+    const double g = p->stepOverCap * p->cathodeConductance;
+    EXPECT_NEAR(p->cathodeDecay, -g / (1.0 + g), 1e-12);
+    EXPECT_NEAR(p->cathodeDecay, -0.0076570, 1e-7);
+}
+
+TEST(TriodeTables, InterpolationAgreesWithTheSolverBetweenEntries)
+{
+    // cathodeStep holds the cathode after one step from 0 V; a solve at a
+    // half-way input must land on what the cubic reads there.
+    for (int32_t t = 0; t < kTriodeCount; ++t) {
+        auto p = prepared(t, 250.0, 1e-6);
+        ChannelState x{125.0, -150.0, 0.0};
+        double worst = 0.0;
+        for (int32_t w = 0; w < kTableSize - 1; ++w) {
+            const double vin = -150.0 + (w + 0.5) * 300.0 / 512.0;
+            p->solveStep({vin, 0.0}, x);
+            const double table = TriodeProcessor::tableLookup(p->cathodeStep, (vin + 150.0) / 300.0);
+            worst = std::max(worst, std::fabs(table - x.cathodeVoltage));
+        }
+        EXPECT_LT(worst, 2e-3) << "tube " << t;
+    }
+}
+
+TEST(TriodeTables, LookupClampsAndReadsEntriesExactly)
+{
+    std::array<double, kTableSize> table;
+    for (int32_t i = 0; i < kTableSize; ++i) table[i] = i * i;
+    EXPECT_EQ(TriodeProcessor::tableLookup(table, -3.0), 0.0);
+    EXPECT_EQ(TriodeProcessor::tableLookup(table, std::nan("")), 0.0);
+    EXPECT_EQ(TriodeProcessor::tableLookup(table, 7.0), 512.0 * 512.0);
+    EXPECT_EQ(TriodeProcessor::tableLookup(table, 1.0), 512.0 * 512.0);
+    EXPECT_EQ(TriodeProcessor::tableLookup(table, 100.0 / 512.0), 100.0 * 100.0);
+    // A cubic through a parabola's interior entries is exact.
+    EXPECT_NEAR(TriodeProcessor::tableLookup(table, 100.5 / 512.0), 100.5 * 100.5, 1e-9);
+}
+
+TEST(TriodeStage, RestsAtTheBiasPointForEveryTubeAndSupply)
+{
+    const double supplies[3] = {150.0, 250.0, 350.0};
+    for (int32_t row = 0; row < 3; ++row) {
+        for (int32_t t = 0; t < kTriodeCount; ++t) {
+            auto p = prepared(t, supplies[row], 4.7e-7, 44100.0);
+            ChannelState s = p->channels[0];
+            double output = 0.0;
+            for (int32_t i = 0; i < 2000; ++i) output = p->stageStep(s, 0.0) - p->quiescentPlate;
+            EXPECT_NEAR(s.cathodeVoltage, kBiasCathodeVoltages[row][t], 5e-9) << row << " " << t;
+            EXPECT_LT(std::fabs(output), 3e-7) << row << " " << t;
+        }
+    }
+}
+
+TEST(TriodeStage, SettlesNearTheBiasPointAtOtherRatesAndFactors)
+{
+    for (int32_t factor : {1, 16}) {
+        for (double cap : {4.7e-7, 2.2e-5}) {
+            auto p = prepared(2, 350.0, cap, 96000.0, factor);
+            ChannelState s = p->channels[0];
+            for (int32_t i = 0; i < 400000; ++i) p->stageStep(s, 0.0);
+            EXPECT_NEAR(s.cathodeVoltage, kBiasCathodeVoltages[2][2], kBiasCathodeVoltages[2][2] * 3e-4);
+        }
+    }
+}
+
+TEST(TriodeStage, SixteenTimesOversamplingStepsSixteenTimesSmaller)
+{
+    auto once = prepared(0, 250.0, 1e-6, 48000.0, 1);
+    auto sixteen = prepared(0, 250.0, 1e-6, 48000.0, 16);
+    EXPECT_DOUBLE_EQ(once->stepOverCap, 16.0 * sixteen->stepOverCap);
+    EXPECT_EQ(sixteen->getOversampling(), 16);
+    // Setting a factor other than 1 or 16 is refused.
+    sixteen->setOversampling(4);
+    EXPECT_EQ(sixteen->getOversampling(), 16);
+}
+
+TEST(TriodeStage, NonFiniteInputSoundsLikeSilence)
+{
+    const double bad[] = {std::nan(""), std::numeric_limits<double>::infinity(),
+                          -std::numeric_limits<double>::infinity()};
+    for (int32_t factor : {1, 16}) {
+        auto reference = prepared(0, 350.0, 1e-6, 48000.0, factor);
+        auto fed = prepared(0, 350.0, 1e-6, 48000.0, factor);
+        for (int32_t i = 0; i < 300; ++i) {
+            const double x = std::sin(i * 0.05);
+            EXPECT_EQ(reference->processSample(0, i % 3 ? x : 0.0), fed->processSample(0, i % 3 ? x : bad[i % 9 / 3]));
+        }
+        // And the filters stay clean afterwards.
+        for (int32_t i = 0; i < 100; ++i) EXPECT_TRUE(std::isfinite(fed->processSample(0, 0.5)));
+    }
+}
+
+TEST(TriodeStage, AntiDenormalOffsetAdvancesOnEveryCall)
+{
+    auto p = prepared(0, 350.0, 1e-6);
+    EXPECT_EQ(p->noiseSeed, TriodeProcessor::kFirstNoiseSeed);
+    p->processSample(0, 0.0);
+    EXPECT_EQ(p->noiseSeed, 80449u * 1664525u + 1013904223u);
+    p->processSample(1, std::nan(""));
+    EXPECT_EQ(p->noiseSeed, (80449u * 1664525u + 1013904223u) * 1664525u + 1013904223u);
+}
+
+TEST(TriodeStage, LargeInputSaturatesWithinTheSwing)
+{
+    for (int32_t factor : {1, 16}) {
+        auto p = prepared(1, 150.0, 2.2e-5, 48000.0, factor);
+        const double swing = p->outputSwing();
+        for (int32_t i = 0; i < 2000; ++i) {
+            const double y = p->processSample(0, (i % 2 ? 1e30 : -1e30));
+            ASSERT_TRUE(std::isfinite(y));
+            // The filters may ring a little past the table limits.
+            ASSERT_LT(std::fabs(y), 2.0 * swing);
+        }
+    }
+}
