@@ -1,0 +1,147 @@
+#!/bin/sh
+# Command-line checks of z5r-render: cli_test.sh GROUP WORKDIR
+# The environment names the binaries: RENDER, PLUGIN, WAVTOOL, and the stand-in
+# libraries NO_ENTRY, NULL_ENTRY and PASSTHROUGH.
+set -u
+group=$1
+work=$2
+rm -rf "$work" && mkdir -p "$work/log" && cd "$work" || exit 1
+log=$work/log
+
+passed=0
+failed=0
+ok() { passed=$((passed + 1)); }
+bad() { echo "FAIL: $*"; failed=$((failed + 1)); }
+
+# expect_ok NAME ARGS...: renders successfully with the real plug-in.
+expect_ok() {
+    name=$1; shift
+    if "$RENDER" --plugin "$PLUGIN" "$@" >"$log/stdout.txt" 2>"$log/stderr.txt"; then ok
+    else bad "$name: exit $?: $(cat "$log/stderr.txt")"; fi
+}
+
+# expect_error NAME ARGS...: non-zero exit, one line on stderr, no file left behind.
+# The real plug-in is used unless ARGS name another (the last --plugin counts).
+expect_error() {
+    name=$1; shift
+    ls -A >"$log/before.txt"
+    "$RENDER" --plugin "$PLUGIN" "$@" >"$log/stdout.txt" 2>"$log/stderr.txt"
+    rc=$?
+    ls -A >"$log/after.txt"
+    lines=$(wc -l <"$log/stderr.txt")
+    if [ "$rc" -eq 0 ]; then bad "$name: exit 0"
+    elif [ "$lines" -ne 1 ]; then bad "$name: $lines lines on stderr: $(cat "$log/stderr.txt")"
+    elif ! cmp -s "$log/before.txt" "$log/after.txt"; then bad "$name: left files behind: $(diff "$log/before.txt" "$log/after.txt" | tr '\n' ' ')"
+    else ok; echo "  $name: $(cat "$log/stderr.txt")"; fi
+}
+
+check_wav() { # NAME FILE CHANNELS RATE FRAMES|any
+    if "$WAVTOOL" check "$2" "$3" "$4" "$5" >/dev/null 2>"$log/check.txt"; then ok; else bad "$1: $(cat "$log/check.txt")"; fi
+}
+
+stdout_has() { # NAME TEXT
+    if grep -q -- "$2" "$log/stdout.txt"; then ok; else bad "$1: '$2' not in the report"; fi
+}
+
+case $group in
+demo)
+    # Out of the box: the built-in riff, to the default file name.
+    expect_ok "demo" --quiet
+    check_wav "demo file" z5r-demo.wav 2 48000 any
+    for name in Oversmpl Gain Level Triode Voltage Cap Normaliz; do stdout_has "demo report" "  $name *= "; done
+    stdout_has "demo report" "^latency *[0-9][0-9]* samples"
+    stdout_has "demo report" "^program *[0-7] "
+    stdout_has "demo report" "out R"
+
+    expect_ok "demo at 44.1 kHz" --rate 44100 -o demo44.wav
+    check_wav "demo at 44.1 kHz" demo44.wav 2 44100 any
+
+    expect_ok "list" --list
+    stdout_has "list" "^  7  "
+    ;;
+
+render)
+    "$WAVTOOL" make mono16.wav 44100 1 30000 pcm16 || exit 1
+    "$WAVTOOL" make stereo.wav 96000 2 20000 float || exit 1
+
+    # A block size that does not divide the length, a program and parameters.
+    expect_ok "mono with settings" --program 2 --set Gain=0.9 --set level=0.4 --set OVERSMPL=1 --block 333 \
+        -o mono-out.wav mono16.wav
+    check_wav "mono with settings" mono-out.wav 2 44100 30000
+    stdout_has "mono with settings" "^program *2 "
+
+    expect_ok "tail" --tail 0.5 --block 4096 -o tail-out.wav mono16.wav
+    check_wav "tail" tail-out.wav 2 44100 52050
+
+    expect_ok "stereo float at 96 kHz" --program 7 --set Oversmpl=0 --block 1 -o stereo-out.wav stereo.wav
+    check_wav "stereo float at 96 kHz" stereo-out.wav 2 96000 20000
+
+    expect_ok "default output name" stereo.wav
+    check_wav "default output name" stereo-z5r.wav 2 96000 20000
+
+    # Through a plug-in that copies its input, the file must come back sample for sample.
+    for block in 1 333 8192; do
+        if "$RENDER" --plugin "$PASSTHROUGH" --block $block --tail 0.01 -o pass.wav mono16.wav >/dev/null 2>"$log/err.txt" &&
+            "$WAVTOOL" same mono16.wav pass.wav 2>>"$log/err.txt"; then ok
+        else bad "passthrough, block $block: $(cat "$log/err.txt")"; fi
+    done
+    if "$RENDER" --plugin "$PASSTHROUGH" -o pass.wav stereo.wav >/dev/null 2>"$log/err.txt" &&
+        "$WAVTOOL" same stereo.wav pass.wav 2>>"$log/err.txt"; then ok
+    else bad "passthrough, stereo: $(cat "$log/err.txt")"; fi
+    ;;
+
+errors)
+    "$WAVTOOL" make in.wav 48000 2 4800 pcm16 || exit 1
+    "$WAVTOOL" make three.wav 48000 3 4800 pcm16 || exit 1
+    "$WAVTOOL" make empty.wav 48000 1 0 pcm16 || exit 1
+    echo "not audio" >text.wav
+    echo "not a library" >text.so
+
+    expect_error "missing input" -o out.wav missing.wav
+    expect_error "input is a directory" -o out.wav .
+    expect_error "unsupported format" -o out.wav text.wav
+    expect_error "three channels" -o out.wav three.wav
+    expect_error "empty input" -o out.wav empty.wav
+    expect_error "unknown parameter" --set Drive=0.5 -o out.wav in.wav
+    expect_error "parameter without value" --set Gain -o out.wav in.wav
+    for v in 1.5 -0.1 abc nan inf 0.5x ""; do
+        expect_error "value '$v'" --set "Gain=$v" -o out.wav in.wav
+    done
+    for n in 8 -1 x 1.5 ""; do expect_error "program '$n'" --program "$n" -o out.wav in.wav; done
+    for n in 0 -5 abc 65537 ""; do expect_error "block '$n'" --block "$n" -o out.wav in.wav; done
+    expect_error "negative tail" --tail -1 -o out.wav in.wav
+    expect_error "rate with an input file" --rate 44100 -o out.wav in.wav
+    expect_error "unknown option" --frobnicate -o out.wav in.wav
+    expect_error "option without value" -o out.wav in.wav --block
+    expect_error "two inputs" -o out.wav in.wav in.wav
+    expect_error "output is a directory" -o . in.wav
+    expect_error "output directory missing" -o no/such/dir/out.wav in.wav
+    expect_error "missing plug-in" --plugin ./nowhere.so -o out.wav in.wav
+    expect_error "plug-in not a library" --plugin text.so -o out.wav in.wav
+    expect_error "plug-in without entry point" --plugin "$NO_ENTRY" -o out.wav in.wav
+    expect_error "plug-in making no instance" --plugin "$NULL_ENTRY" -o out.wav in.wav
+    ;;
+
+same-file)
+    "$WAVTOOL" make in.wav 48000 2 4800 pcm16 || exit 1
+    cp in.wav original.wav
+    mkdir sub
+    ln -s in.wav link.wav
+    ln in.wav hard.wav
+    expect_error "same name" -o in.wav in.wav
+    expect_error "other spelling" -o sub/../in.wav ./in.wav
+    expect_error "absolute path" -o "$work/in.wav" in.wav
+    expect_error "symbolic link" -o link.wav in.wav
+    expect_error "hard link" -o hard.wav in.wav
+    expect_error "input through a link" -o in.wav link.wav
+    if cmp -s in.wav original.wav; then ok; else bad "the input was changed"; fi
+    ;;
+
+*)
+    echo "unknown group $group"
+    exit 2
+    ;;
+esac
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
