@@ -175,6 +175,45 @@ class Buttons(unittest.TestCase):
             self.assertGreater(p[2], 200, p)
 
 
+RADIO_X = (177, 207, 237, 287, 317, 347, 397, 427, 457)
+CONTROLS = ([(x, 122, 28, 28) for x in RADIO_X]
+            + [(200, 4, 28, 28), (318, 4, 28, 28), (536, 162, 36, 16), (583, 162, 36, 16),
+               (507, 18, 142, 142)])
+
+
+class PanelLayout(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.panel = read_png(144)[1]
+
+    def bright(self, x0, y0, x1, y1, level=150):
+        return [(x, y) for y in range(y0, y1) for x in range(x0, x1)
+                if luma(self.panel[y][x]) > level]
+
+    def test_plain_panel_under_every_control(self):
+        for x, y, w, h in CONTROLS:
+            with self.subTest(at=(x, y)):
+                self.assertEqual(self.bright(x, y, x + w, y + h, 90), [])
+
+    def test_choice_captions_under_their_buttons_and_apart(self):
+        for x in RADIO_X:
+            with self.subTest(x=x):
+                self.assertTrue(self.bright(x + 2, 150, x + 26, 178))
+                # Nothing in the two columns between neighbouring captions.
+                self.assertEqual(self.bright(x - 1, 150, x + 1, 178, 100), [])
+
+    def test_switch_captions_right_of_their_buttons(self):
+        self.assertTrue(self.bright(230, 4, 300, 32))      # OVERSAMPLE
+        self.assertTrue(self.bright(348, 4, 460, 32))      # NORMALIZE OUTPUT
+
+    def test_gain_level_caption_below_the_dial(self):
+        rows = [self.panel[y][15:160] for y in range(159, 178)]
+        blue = [p for r in rows for p in r if p[2] > 200 and p[0] < 140]
+        white = [p for r in rows for p in r if min(p[:3]) > 200]
+        self.assertTrue(blue)
+        self.assertTrue(white)
+
+
 class Backgrounds(unittest.TestCase):
     def test_about_text_area_is_plain_panel(self):
         rows = read_png(146)[1]
