@@ -458,15 +458,12 @@ def recessed(ctx, path, bounds, depth=1.0, fill=0.28):
     ctx.fill()
     ctx.restore()
 
-    # Inner shadow: the blurred outside of the shape, pushed down a little.
+    # Inner shadow: the blurred outside of the shape, pushed down a little
+    # (the rows pushed in at the top count as outside).
     inside = render_mask(w, h, lambda c: (local(c), c.fill()))
     outside = [1.0 - v for v in inside]
-    shift = int(round(1.5 * depth)) * w
-    shifted = [0.0] * shift + outside[:len(outside) - shift] if shift else outside
-    # Rows above the area count as outside too.
-    for i in range(min(shift, len(shifted))):
-        shifted[i] = 1.0
-    blurred = box_blur(shifted, w, h, 1, 3)
+    shift = max(1, int(round(1.5 * depth))) * w
+    blurred = box_blur([1.0] * shift + outside[:-shift], w, h, 1, 3)
     shadow = [b * a * 0.75 for b, a in zip(blurred, inside)]
     ctx.save()
     ctx.set_source_rgba(0, 0, 0, 1)
