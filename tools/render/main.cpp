@@ -122,7 +122,7 @@ void applySettings(Plugin& plugin, const Options& opts) {
 }
 
 // Processes one frame of silence so the plug-in applies its parameters, then
-// lists what it reports.
+// lists what it reports. Nothing is rendered, so programs may be switched to read their names.
 void listPlugin(Plugin& plugin, int rate) {
     plugin.start(rate, 1);
     std::vector<float> buffers(static_cast<std::size_t>(std::max(plugin.numInputs(), 0) + plugin.numOutputs()), 0.0f);
@@ -132,7 +132,16 @@ void listPlugin(Plugin& plugin, int rate) {
     printSettings(plugin);
     printLatency(plugin, rate);
     std::printf("programs\n");
-    for (int i = 0; i < plugin.numPrograms(); ++i) std::printf("  %d  %s\n", i, plugin.programName(i).c_str());
+    const int current = plugin.program();
+    for (int i = 0; i < plugin.numPrograms(); ++i) {
+        auto name = plugin.programName(i);
+        if (name.empty()) {  // no indexed names: switch to the program and ask
+            plugin.setProgram(i);
+            name = plugin.programName();
+        }
+        std::printf("  %d  %s\n", i, name.c_str());
+    }
+    plugin.setProgram(current);
 }
 
 struct Levels {
