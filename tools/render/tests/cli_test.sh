@@ -58,6 +58,9 @@ demo)
 
     expect_ok "list" --list
     stdout_has "list" "^  7  "
+
+    expect_ok "help" --help
+    stdout_has "help" "^Usage: "
     ;;
 
 render)
@@ -69,12 +72,15 @@ render)
         -o mono-out.wav mono16.wav
     check_wav "mono with settings" mono-out.wav 2 44100 30000
     stdout_has "mono with settings" "^program *2 "
+    # The latency is only known once processing has begun; it must not be read before.
+    stdout_has "mono with settings" "^latency *[1-9][0-9]* samples"
 
     expect_ok "tail" --tail 0.5 --block 4096 -o tail-out.wav mono16.wav
     check_wav "tail" tail-out.wav 2 44100 52050
 
     expect_ok "stereo float at 96 kHz" --program 7 --set Oversmpl=0 --block 1 -o stereo-out.wav stereo.wav
     check_wav "stereo float at 96 kHz" stereo-out.wav 2 96000 20000
+    stdout_has "stereo float at 96 kHz" "^latency *0 samples"
 
     expect_ok "default output name" stereo.wav
     check_wav "default output name" stereo-z5r.wav 2 96000 20000
