@@ -1,0 +1,64 @@
+// Helpers shared by the tests of the effect: a stand-in editor that owns a
+// scope ring, and a block runner over plain sample vectors.
+#pragma once
+
+#include "plugin/EditorBase.h"
+#include "plugin/Lock.h"
+#include "plugin/TubeEffect.h"
+
+#include <cmath>
+#include <vector>
+
+// Attaches itself to the effect as the real editor does; the effect deletes it.
+class RingEditor : public EditorBase {
+public:
+    explicit RingEditor(TubeEffect* effect, bool* destroyed = nullptr)
+        : EditorBase(effect), tube(effect), destroyed(destroyed)
+    {
+        tube->setEditor(this);
+        tube->hasEditor(true);
+    }
+    ~RingEditor() override
+    {
+        tube->setEditor(nullptr);
+        tube->hasEditor(false);
+        if (destroyed) *destroyed = true;
+    }
+    ScopePoint* tryLockScopeRing() noexcept override { return lock.tryEnter() ? ring : nullptr; }
+    void unlockScopeRing() noexcept override { lock.leave(); }
+
+    ScopePoint ring[kScopeRingSize] = {};
+    Lock lock;
+
+private:
+    TubeEffect* tube;
+    bool* destroyed;
+};
+
+struct Stereo {
+    std::vector<float> left;
+    std::vector<float> right;
+};
+
+// Runs one block through the effect, out of place.
+inline Stereo processBlock(TubeEffect& effect, const Stereo& input)
+{
+    Stereo output{std::vector<float>(input.left.size()), std::vector<float>(input.right.size())};
+    float* in[2] = {const_cast<float*>(input.left.data()), const_cast<float*>(input.right.data())};
+    float* out[2] = {output.left.data(), output.right.data()};
+    effect.processReplacing(in, out, static_cast<int32_t>(input.left.size()));
+    return output;
+}
+
+// A stereo test signal: two detuned tones with a slow swell, in -amplitude..amplitude.
+inline Stereo testSignal(size_t frames, float amplitude = 0.5f, size_t offset = 0)
+{
+    Stereo s{std::vector<float>(frames), std::vector<float>(frames)};
+    for (size_t i = 0; i < frames; ++i) {
+        const double n = static_cast<double>(i + offset);
+        const double swell = 0.6 + 0.4 * std::sin(n * 0.0003);
+        s.left[i] = static_cast<float>(amplitude * swell * std::sin(n * 0.0571));
+        s.right[i] = static_cast<float>(amplitude * swell * std::sin(n * 0.0383 + 1.0));
+    }
+    return s;
+}
