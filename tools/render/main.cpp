@@ -163,6 +163,62 @@ void printLevels(const Levels& levels) {
         std::printf("warning    the plug-in produced %llu non-finite samples\n", static_cast<unsigned long long>(bad));
 }
 
+// Feeds the source, then `tailFrames` of silence, through the running plug-in
+// block by block into the writer. Nothing is allocated once the loop runs.
+Levels renderAll(Plugin& plugin, Source& source, std::int64_t tailFrames, WavWriter& writer, Progress& progress,
+                 std::size_t block) {
+    const int numInputs = std::max(plugin.numInputs(), 0);
+    const int numOutputs = plugin.numOutputs();
+    std::vector<float> inL(block), inR(block), silence(block, 0.0f);
+    std::vector<std::vector<float>> outBuffers(static_cast<std::size_t>(numOutputs), std::vector<float>(block));
+    std::vector<float*> inPtrs, outPtrs;
+    for (int i = 0; i < numInputs; ++i) inPtrs.push_back(i == 0 ? inL.data() : i == 1 ? inR.data() : silence.data());
+    for (auto& b : outBuffers) outPtrs.push_back(b.data());
+    const float* outL = outPtrs[0];
+    const float* outR = outPtrs[numOutputs > 1 ? 1 : 0];
+
+    Levels levels;
+    std::int64_t done = 0;
+    std::int64_t tailLeft = tailFrames;
+    bool sourceEnded = false;
+    for (;;) {
+        if (gInterrupted != 0) {
+            progress.finish();
+            throw FileError("interrupted; no output written");
+        }
+        std::size_t n = 0;
+        while (!sourceEnded && n < block) {
+            const std::size_t got = source.read(inL.data() + n, inR.data() + n, block - n);
+            sourceEnded = got == 0;
+            n += got;
+        }
+        if (n < block && tailLeft > 0) {
+            const auto pad = static_cast<std::size_t>(std::min(tailLeft, static_cast<std::int64_t>(block - n)));
+            std::fill_n(inL.begin() + static_cast<std::ptrdiff_t>(n), pad, 0.0f);
+            std::fill_n(inR.begin() + static_cast<std::ptrdiff_t>(n), pad, 0.0f);
+            n += pad;
+            tailLeft -= static_cast<std::int64_t>(pad);
+        }
+        if (n == 0) return levels;
+
+        levels.in[0].add(inL.data(), n);
+        levels.in[1].add(inR.data(), n);
+        plugin.process(inPtrs.data(), outPtrs.data(), static_cast<int>(n));
+        levels.out[0].add(outL, n);
+        levels.out[1].add(outR, n);
+        writer.write(outL, outR, n);
+
+        if (done == 0) {
+            // Only now has the plug-in applied its parameters and set its latency.
+            printSettings(plugin);
+            printLatency(plugin, source.rate());
+            std::fflush(stdout);
+        }
+        done += static_cast<std::int64_t>(n);
+        progress.update(done);
+    }
+}
+
 int run(int argc, char** argv) {
     const Options opts = parseArgs(std::span<const char* const>(argv + 1, static_cast<std::size_t>(argc - 1)));
     if (opts.help) {
@@ -201,71 +257,21 @@ int run(int argc, char** argv) {
                 source->channels() == 1 ? "mono" : "stereo", static_cast<double>(source->frames()) / rate);
     std::printf("output     %s, 32-bit float WAV, stereo, %.2f s\n", output.c_str(), static_cast<double>(total) / rate);
 
-    // Everything the loop touches is allocated here, once.
-    const int numInputs = std::max(plugin->numInputs(), 0);
-    const int numOutputs = plugin->numOutputs();
-    std::vector<float> inL(block), inR(block), silence(block, 0.0f);
-    std::vector<std::vector<float>> outBuffers(static_cast<std::size_t>(numOutputs), std::vector<float>(block));
-    std::vector<float*> inPtrs, outPtrs;
-    for (int i = 0; i < numInputs; ++i) inPtrs.push_back(i == 0 ? inL.data() : i == 1 ? inR.data() : silence.data());
-    for (auto& b : outBuffers) outPtrs.push_back(b.data());
-    const float* outL = outPtrs[0];
-    const float* outR = outPtrs[numOutputs > 1 ? 1 : 0];
-
     WavWriter writer(output, rate, block);
-    Levels levels;
     Progress progress(total, rate, !opts.quiet && ::isatty(STDERR_FILENO) != 0);
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
 
     const auto started = std::chrono::steady_clock::now();
     plugin->start(rate, opts.block);
-    std::int64_t done = 0;
-    std::int64_t tailLeft = tailFrames;
-    bool sourceEnded = false;
-    for (;;) {
-        if (gInterrupted != 0) {
-            progress.finish();
-            throw FileError("interrupted; " + output + " was not written");
-        }
-        std::size_t n = 0;
-        while (!sourceEnded && n < block) {
-            const std::size_t got = source->read(inL.data() + n, inR.data() + n, block - n);
-            sourceEnded = got == 0;
-            n += got;
-        }
-        if (n < block && tailLeft > 0) {
-            const auto pad = static_cast<std::size_t>(std::min<std::int64_t>(tailLeft, static_cast<std::int64_t>(block - n)));
-            std::fill_n(inL.begin() + static_cast<std::ptrdiff_t>(n), pad, 0.0f);
-            std::fill_n(inR.begin() + static_cast<std::ptrdiff_t>(n), pad, 0.0f);
-            n += pad;
-            tailLeft -= static_cast<std::int64_t>(pad);
-        }
-        if (n == 0) break;
-
-        levels.in[0].add(inL.data(), n);
-        levels.in[1].add(inR.data(), n);
-        plugin->process(inPtrs.data(), outPtrs.data(), static_cast<int>(n));
-        levels.out[0].add(outL, n);
-        levels.out[1].add(outR, n);
-        writer.write(outL, outR, n);
-
-        if (done == 0) {
-            // Only now has the plug-in applied its parameters and set its latency.
-            printSettings(*plugin);
-            printLatency(*plugin, rate);
-            std::fflush(stdout);
-        }
-        done += static_cast<std::int64_t>(n);
-        progress.update(done);
-    }
+    const Levels levels = renderAll(*plugin, *source, tailFrames, writer, progress, block);
     plugin->stop();
     progress.finish();
     writer.commit();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     printLevels(levels);
-    const double audioSeconds = static_cast<double>(done) / rate;
+    const double audioSeconds = static_cast<double>(levels.out[0].samples) / rate;
     std::printf("rendered   %.2f s of audio in %.2f s (%.1fx real time)\n", audioSeconds, seconds,
                 seconds > 0.0 ? audioSeconds / seconds : 0.0);
     return 0;
