@@ -1,0 +1,19 @@
+#!/bin/sh
+# Installs the Debian 12 packages that building and testing need: the
+# native tool chain and libraries, the MinGW-w64 cross compiler for the
+# Windows plug-in, and Wine with a virtual X server to run its tests.
+set -eu
+packages="g++ cmake ninja-build pkg-config python3
+  libgtest-dev googletest libbenchmark-dev libsndfile1-dev libpng-dev
+  g++-mingw-w64-x86-64-posix wine64 xvfb xauth"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+missing=""
+for p in $packages; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+    echo "Installing:$missing"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
+fi
