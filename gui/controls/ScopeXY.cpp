@@ -1,0 +1,151 @@
+#include "gui/controls/ScopeXY.h"
+
+#include "gui/controls/SkinImage.h"
+
+#include <vector>
+
+int32_t CScopeXY::liveWindows = 0;
+
+namespace {
+
+// Moves pixels between a display bitmap and a buffer of 0xAARRGGBB words.
+// A 32-bit display bitmap holds exactly that layout; any other depth goes
+// through a 32-bit device-independent copy.
+BITMAPINFO topDown32(int32_t width, int32_t height)
+{
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
+
+bool is32Bit(HBITMAP bitmap)
+{
+    BITMAP about{};
+    return GetObjectA(bitmap, sizeof(about), &about) && about.bmBitsPixel == 32;
+}
+
+void readPixels(HDC dc, HBITMAP bitmap, int32_t width, int32_t height, uint32_t* pixels)
+{
+    if (is32Bit(bitmap)) {
+        GetBitmapBits(bitmap, width * height * 4, pixels);
+    } else {
+        BITMAPINFO info = topDown32(width, height);
+        GetDIBits(dc, bitmap, 0, height, pixels, &info, DIB_RGB_COLORS);
+    }
+}
+
+void writePixels(HDC dc, HBITMAP bitmap, int32_t width, int32_t height, const uint32_t* pixels)
+{
+    if (is32Bit(bitmap)) {
+        SetBitmapBits(bitmap, width * height * 4, pixels);
+    } else {
+        BITMAPINFO info = topDown32(width, height);
+        SetDIBits(dc, bitmap, 0, height, pixels, &info, DIB_RGB_COLORS);
+    }
+}
+
+}  // namespace
+
+CScopeXY::~CScopeXY()
+{
+    DestroyControl();
+    ReleasePicture();
+}
+
+void CScopeXY::Create(HMODULE moduleHandle, HWND parentWindow, HBITMAP backdrop)
+{
+    if (window) return;
+    module = moduleHandle;
+    parent = parentWindow;
+    model.plotWidth = model.plotHeight = kPlotSize;
+    model.scale = 1.0f;
+    model.persistence = 15;
+    LoadBitmaps(backdrop);
+    if (width <= 0 || height <= 0) return;
+    CreateCustomControl(kLeft, kTop);
+    if (window) {
+        AttachToWindow();
+        Refresh();  // shows the empty face
+    } else {
+        ReleasePicture();
+    }
+    model.setBounds();
+}
+
+void CScopeXY::ReleasePicture()
+{
+    display.Release();
+    model.release();
+}
+
+void CScopeXY::LoadBitmaps(HBITMAP backdrop)
+{
+    ReleasePicture();
+    HBITMAP face = LoadPngResource(module, kFaceImage);
+    if (!face) return;
+    BITMAP size{};
+    if (GetObjectA(face, sizeof(size), &size)) {
+        width = size.bmWidth;
+        height = size.bmHeight;
+    }
+    if (width > 0 && height > 0) {
+        HDC parentDc = GetDC(parent);
+        if (parentDc && display.Create(parentDc)) {
+            HBITMAP composed = ComposeOverBackground(backdrop, face, kLeft, kTop, 1);
+            if (composed) {
+                display.Select(composed);
+                std::vector<uint32_t> pixels(size_t(width) * size_t(height));
+                readPixels(display.dc, composed, width, height, pixels.data());
+                model.setFace(pixels.data(), width, height, kPlotSize);
+            }
+        }
+        if (parentDc) ReleaseDC(parent, parentDc);
+    }
+    DeleteObject(face);
+}
+
+void CScopeXY::DestroyControl()
+{
+    if (!DeinitCustomControl()) return;
+    ReleasePicture();
+}
+
+void CScopeXY::Refresh()
+{
+    if (++refreshCounter < refreshDivider) return;
+    refreshCounter = 0;
+    if (model.hasPixels() && display.dc) {
+        HBITMAP shown = static_cast<HBITMAP>(GetCurrentObject(display.dc, OBJ_BITMAP));
+        writePixels(display.dc, shown, width, height, model.workPixels.data());
+        model.fade();
+    }
+    if (window) {
+        InvalidateRect(window, nullptr, FALSE);
+        UpdateWindow(window);
+    }
+}
+
+LRESULT CALLBACK CScopeXY::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    CScopeXY* self = FromWindow<CScopeXY>(hwnd);
+    if (!self) return DefWindowProcA(hwnd, message, wParam, lParam);
+    switch (message) {
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC target = BeginPaint(hwnd, &ps);
+        if (target && self->display.dc)
+            BitBlt(target, 0, 0, self->width, self->height, self->display.dc, 0, 0, SRCCOPY);
+        EndPaint(hwnd, &ps);
+        return 1;
+    }
+    case WM_ERASEBKGND:
+        return 1;
+    default:
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+}
