@@ -63,10 +63,10 @@ void TubeEditor::drawAboutText()
         const AboutRow rows[] = {
             {"Virtual-analog vacuum triode", false, kBright, {0, 81, 665, 117}, kCentred},
             {version, false, kBright, {0, 104, 665, 152}, kCentred},
-            {"www.qmv-audio.example", true, kAccent, {0, 98, 252, 400}, kCentredWrapped},
+            {"www.qmv.example", true, kAccent, {0, 98, 252, 400}, kCentredWrapped},
             {"DSP & UI programming by", false, kDim, {0, 130, 252, 400}, kCentredWrapped},
             {"the QMV sound lab", false, kBright, {0, 150, 252, 400}, kCentredWrapped},
-            {"hello@qmv-audio.example", true, kAccent, {415, 98, 665, 400}, kCentredWrapped},
+            {"hello@qmv.example", true, kAccent, {415, 98, 665, 400}, kCentredWrapped},
             {"VST Plug-In Technology by", false, kDim, {415, 130, 665, 400}, kCentredWrapped},
             {"Steinberg", false, kBright, {415, 150, 665, 400}, kCentredWrapped},
         };

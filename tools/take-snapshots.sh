@@ -1,0 +1,16 @@
+#!/bin/sh
+# Refreshes the pictures of the editor in docs/ from the Windows build:
+# opens the editor under Wine on a virtual X display, with audio flowing.
+set -eu
+cd "$(dirname "$0")/.."
+cmake --build --preset windows --target z5r-editor-snapshot
+mkdir -p docs
+# Wine must start inside the virtual display to make windows there.
+xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" sh -c '
+    prefix="$PWD/build/windows/wineprefix"
+    tools/wine-session.sh start "$prefix"
+    status=0
+    WINEPREFIX="$prefix" WINEDEBUG=-all /usr/lib/wine/wine64 build/windows/z5r-editor-snapshot.exe \
+        build/windows/KorvaneZ5R.dll docs/editor.png docs/editor-about.png </dev/null || status=$?
+    tools/wine-session.sh stop "$prefix"
+    exit $status'
