@@ -14,13 +14,7 @@ constexpr int kRingImages[DialModel::kRings] = {125, 126};
 // A top-down 32-bit DIB section of the given size, and its pixels.
 HBITMAP createPixelBitmap(HDC reference, int32_t width, int32_t height, uint32_t** pixels)
 {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = TopDown32BitInfo(width, height);
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(reference, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     *pixels = bitmap ? static_cast<uint32_t*>(bits) : nullptr;

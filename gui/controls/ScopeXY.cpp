@@ -11,18 +11,6 @@ namespace {
 // Moves pixels between a display bitmap and a buffer of 0xAARRGGBB words.
 // A 32-bit display bitmap holds exactly that layout; any other depth goes
 // through a 32-bit device-independent copy.
-BITMAPINFO topDown32(int32_t width, int32_t height)
-{
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    return info;
-}
-
 bool is32Bit(HBITMAP bitmap)
 {
     BITMAP about{};
@@ -34,7 +22,7 @@ void readPixels(HDC dc, HBITMAP bitmap, int32_t width, int32_t height, uint32_t*
     if (is32Bit(bitmap)) {
         GetBitmapBits(bitmap, width * height * 4, pixels);
     } else {
-        BITMAPINFO info = topDown32(width, height);
+        BITMAPINFO info = TopDown32BitInfo(width, height);
         GetDIBits(dc, bitmap, 0, height, pixels, &info, DIB_RGB_COLORS);
     }
 }
@@ -44,7 +32,7 @@ void writePixels(HDC dc, HBITMAP bitmap, int32_t width, int32_t height, const ui
     if (is32Bit(bitmap)) {
         SetBitmapBits(bitmap, width * height * 4, pixels);
     } else {
-        BITMAPINFO info = topDown32(width, height);
+        BITMAPINFO info = TopDown32BitInfo(width, height);
         SetDIBits(dc, bitmap, 0, height, pixels, &info, DIB_RGB_COLORS);
     }
 }

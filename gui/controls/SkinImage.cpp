@@ -22,6 +22,18 @@ void release(T*& object)
 
 }  // namespace
 
+BITMAPINFO TopDown32BitInfo(LONG width, LONG height)
+{
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // the first row in memory is the top row
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
+
 IStream* CreateResourceStream(HMODULE module, HRSRC resource)
 {
     const DWORD size = SizeofResource(module, resource);
@@ -82,13 +94,7 @@ HBITMAP CreateSkinBitmap(IWICBitmapSource* source)
     const unsigned long long bytes = 4ull * width * height;
     if (bytes > 0x7FFFFFFFull) return nullptr;
 
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = static_cast<LONG>(width);
-    info.bmiHeader.biHeight = -static_cast<LONG>(height);  // top-down
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = TopDown32BitInfo(static_cast<LONG>(width), static_cast<LONG>(height));
     void* bits = nullptr;
     HDC screen = GetDC(nullptr);
     HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);

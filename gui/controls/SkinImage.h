@@ -8,6 +8,10 @@
 
 struct IWICBitmapSource;
 
+// The header of a 32-bit top-down device-independent bitmap: the layout
+// of skin images, and of every pixel buffer the controls read or write.
+BITMAPINFO TopDown32BitInfo(LONG width, LONG height);
+
 // Resource type of the skin images.
 constexpr const char* kPngResourceType = "PNG";
 

@@ -1,5 +1,7 @@
 #include "WindowTestSupport.h"
 
+#include "gui/controls/SkinImage.h"
+
 namespace {
 
 LRESULT CALLBACK parentProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
@@ -76,13 +78,7 @@ TestParent::~TestParent()
 std::vector<uint32_t> bitmapPixels(HBITMAP bitmap, int32_t width, int32_t height)
 {
     std::vector<uint32_t> pixels(size_t(width) * height);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = TopDown32BitInfo(width, height);
     HDC screen = GetDC(nullptr);
     GetDIBits(screen, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
     ReleaseDC(nullptr, screen);
