@@ -71,16 +71,22 @@ void OversamplingFilter::interpolate(double x, double out[kOversampling]) noexce
     store(position, b);
     store(position + 1, a);
 
+    // Eight independent sums per half, each still accumulated in tap order:
+    // the branch loop runs innermost so the sums proceed side by side.
     const double* newest = &history[position];
-    for (int32_t j = 0; j < 8; ++j) {
-        double sumA = 0.0;
-        double sumB = 0.0;
-        for (int32_t k = 0; k < tapCount / 8; ++k) {
-            sumA += fir[j + 8 * k] * newest[1 + k];
-            sumB += fir[j + 8 * k] * newest[k];
+    double sumA[8] = {};
+    double sumB[8] = {};
+    for (int32_t k = 0; k < tapCount / 8; ++k) {
+        const double olderSample = newest[1 + k];
+        const double newerSample = newest[k];
+        for (int32_t j = 0; j < 8; ++j) {
+            sumA[j] += fir[j + 8 * k] * olderSample;
+            sumB[j] += fir[j + 8 * k] * newerSample;
         }
-        out[j] = sumA;
-        out[j + 8] = sumB;
+    }
+    for (int32_t j = 0; j < 8; ++j) {
+        out[j] = sumA[j];
+        out[j + 8] = sumB[j];
     }
 }
 
@@ -94,15 +100,19 @@ double OversamplingFilter::decimate(const double u[kOversampling]) noexcept
     // s(m), the sample m steps before the newest, is window[87 - m].
     const int32_t span = tapCount + 8;
     const double* window = &history[(position + kOversampling - span) & (kRing - 1)];
-    double newer = 0.0;  // the FIR output at u[15]
-    double older = 0.0;  // the FIR output at u[7]
-    for (int32_t k = 0; k < tapCount; ++k) {
-        newer += fir[k] * window[span - 1 - k];
-        older += fir[k] * window[span - 1 - k - 8];
+    // Four interleaved partial sums per output shorten the chain of
+    // dependent additions; their order is fixed, so results repeat exactly.
+    double newer[4] = {};  // the FIR output at u[15]
+    double older[4] = {};  // the FIR output at u[7]
+    for (int32_t k = 0; k < tapCount; k += 4) {
+        for (int32_t lane = 0; lane < 4; ++lane) {
+            newer[lane] += fir[k + lane] * window[span - 1 - k - lane];
+            older[lane] += fir[k + lane] * window[span - 9 - k - lane];
+        }
     }
     position = (position + kOversampling) & (kRing - 1);
 
-    const double a = runChain(0, newer);
-    const double b = runChain(1, older);
+    const double a = runChain(0, (newer[0] + newer[1]) + (newer[2] + newer[3]));
+    const double b = runChain(1, (older[0] + older[1]) + (older[2] + older[3]));
     return (a + b) * 0.5;
 }
