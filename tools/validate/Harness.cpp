@@ -1,0 +1,145 @@
+#include "Harness.h"
+
+#include <cstdio>
+#include <exception>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
+namespace validate {
+
+namespace {
+
+constexpr size_t kProblemsShown = 4;
+
+std::string vformat(const char* format, va_list args)
+{
+    char buffer[1024];
+    std::vsnprintf(buffer, sizeof(buffer), format, args);
+    return buffer;
+}
+
+}  // namespace
+
+std::string format(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string text = vformat(format, args);
+    va_end(args);
+    return text;
+}
+
+void Check::record(const char* format, va_list args)
+{
+    ++problemCount;
+    if (problems.size() < kProblemsShown) problems.push_back(vformat(format, args));
+}
+
+bool Check::expect(bool ok, const char* format, ...)
+{
+    if (!ok) {
+        va_list args;
+        va_start(args, format);
+        record(format, args);
+        va_end(args);
+    }
+    return ok;
+}
+
+void Check::require(bool ok, const char* format, ...)
+{
+    if (ok) return;
+    va_list args;
+    va_start(args, format);
+    record(format, args);
+    va_end(args);
+    throw TestAborted{};
+}
+
+void Check::note(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    if (!notes.empty()) notes += ", ";
+    notes += vformat(format, args);
+    va_end(args);
+}
+
+std::string Check::summary() const
+{
+    std::string text;
+    for (const std::string& p : problems) {
+        if (!text.empty()) text += "; ";
+        text += p;
+    }
+    if (problemCount > static_cast<int>(problems.size()))
+        text += format(" (+%d more)", problemCount - static_cast<int>(problems.size()));
+    return text;
+}
+
+void Runner::begin(const std::string& name)
+{
+#if !defined(_WIN32)
+    if (resultFd >= 0) {
+        const std::string record = "B " + name + "\n";
+        [[maybe_unused]] ssize_t n = write(resultFd, record.data(), record.size());
+    }
+#endif
+    if (options.verbose) {
+        std::printf("....  %s\n", name.c_str());
+        std::fflush(stdout);
+    }
+}
+
+void Runner::report(char kind, const std::string& line)
+{
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+    if (kind == 'P') ++passed;
+    if (kind == 'F') ++failed;
+    if (kind == 'S') ++skipped;
+#if !defined(_WIN32)
+    if (resultFd >= 0) {
+        const char record[2] = {kind, '\n'};
+        [[maybe_unused]] ssize_t n = write(resultFd, record, 2);
+    }
+#endif
+}
+
+void Runner::run(const std::string& name, const std::function<void(Check&)>& body)
+{
+    begin(name);
+    Check check;
+    try {
+        body(check);
+    } catch (const TestSkipped& skipped) {
+        report('S', "SKIP  " + name + ": " + skipped.reason);
+        return;
+    } catch (const TestAborted&) {
+        // The problem is recorded.
+    } catch (const std::exception& e) {
+        check.expect(false, "exception: %s", e.what());
+    } catch (...) {
+        check.expect(false, "unknown exception");
+    }
+    bool known = false;
+    for (const std::string& k : options.knownFailures) known = known || k == name;
+    if (check.failed() && known)
+        report('S', "KNOWN " + name + ": " + check.summary());
+    else if (check.failed())
+        report('F', "FAIL  " + name + ": " + check.summary());
+    else if (known)
+        report('P', "PASS  " + name + "  (listed as a known failure, but passes now)");
+    else
+        report('P', "PASS  " + name + (check.noteText().empty() ? "" : "  (" + check.noteText() + ")"));
+}
+
+void Runner::skip(const std::string& name, const std::string& reason)
+{
+    begin(name);
+    report('S', "SKIP  " + name + ": " + reason);
+}
+
+}  // namespace validate

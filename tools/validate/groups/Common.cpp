@@ -1,0 +1,114 @@
+#include "Common.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace validate {
+
+std::unique_ptr<Module> requireModule(const Options& options, Check& check)
+{
+    std::string error;
+    auto module = Module::load(options.plugin, error);
+    check.require(module != nullptr, "cannot load %s: %s", options.plugin.c_str(), error.c_str());
+    return module;
+}
+
+const std::vector<Setting>& gridSettings()
+{
+    static const std::vector<Setting> settings = {{"min", 0.0f}, {"max", 1.0f}};
+    return settings;
+}
+
+InputSource signalSource(double sampleRate, float amplitude)
+{
+    return [sampleRate, amplitude](AudioBuffers& buffers, int64_t first, int32_t frames) {
+        fillSignal(buffers, first, frames, sampleRate, amplitude);
+    };
+}
+
+Render render(Instance& instance, int64_t total, const std::function<int32_t(int64_t)>& nextBlock, bool inPlace,
+              const InputSource& source, double bound)
+{
+    Render result;
+    const int32_t outs = instance.outputs();
+    result.out.assign(static_cast<size_t>(std::max(outs, 0)), {});
+    for (auto& channel : result.out) channel.reserve(static_cast<size_t>(total));
+    // Room for the largest block asked for.
+    int32_t room = 1;
+    AudioBuffers buffers(instance.inputs(), outs, 1);
+    int64_t done = 0;
+    while (done < total) {
+        // nextBlock may ask for blocks of no frames, as long as it moves on.
+        const int32_t frames = nextBlock(total - done);
+        if (frames > room) {
+            room = frames;
+            buffers = AudioBuffers(instance.inputs(), outs, room);
+        }
+        source(buffers, done, frames);
+        if (inPlace) {
+            // Input channels without a matching output are left as they are.
+            instance.process(buffers.inputs(), buffers.inPlace(), frames);
+            for (int32_t c = 0; c < outs; ++c) {
+                const float* data = buffers.inPlace()[c];
+                result.scan.add(data, frames, bound);
+                result.out[static_cast<size_t>(c)].insert(result.out[static_cast<size_t>(c)].end(), data, data + frames);
+            }
+        } else {
+            buffers.markOutputs(frames);
+            instance.process(buffers.inputs(), buffers.outputs(), frames);
+            result.scan.add(buffers, outs, frames, bound);
+            for (int32_t c = 0; c < outs; ++c) {
+                const auto& data = buffers.out[static_cast<size_t>(c)];
+                result.out[static_cast<size_t>(c)].insert(result.out[static_cast<size_t>(c)].end(), data.begin(),
+                                                         data.begin() + frames);
+            }
+        }
+        done += frames;
+    }
+    return result;
+}
+
+double largestDifference(const Render& a, const Render& b)
+{
+    if (a.out.size() != b.out.size()) return std::numeric_limits<double>::infinity();
+    double worst = 0.0;
+    for (size_t c = 0; c < a.out.size(); ++c) {
+        if (a.out[c].size() != b.out[c].size()) return std::numeric_limits<double>::infinity();
+        for (size_t k = 0; k < a.out[c].size(); ++k) {
+            const double d = std::fabs(static_cast<double>(a.out[c][k]) - static_cast<double>(b.out[c][k]));
+            if (!(d <= worst)) worst = std::isnan(d) ? std::numeric_limits<double>::infinity() : d;
+        }
+    }
+    return worst;
+}
+
+bool bitExact(const Render& a, const Render& b)
+{
+    if (a.out.size() != b.out.size()) return false;
+    for (size_t c = 0; c < a.out.size(); ++c) {
+        if (a.out[c].size() != b.out[c].size()) return false;
+        if (!a.out[c].empty() && std::memcmp(a.out[c].data(), b.out[c].data(), a.out[c].size() * sizeof(float)) != 0)
+            return false;
+    }
+    return true;
+}
+
+const std::vector<Group>& allGroups()
+{
+    static const std::vector<Group> groups = {
+        {"lifecycle", "open and close, cold and warm; processing outside resume; rate and block changes", lifecycleGroup},
+        {"dispatcher", "every opcode from -10 to 100 with random arguments; answers and text limits", dispatcherGroup},
+        {"processing", "sample rates x block sizes x settings; in place equals out of place; clean output", processingGroup},
+        {"bad-audio", "NaN, infinite, huge and subnormal input; recovery; subnormal CPU cost", badAudioGroup},
+        {"parameters", "texts, ranges, wild values while processing, automation from another thread", parametersGroup},
+        {"programs", "state saved and restored through programs and parameters, as hosts do without chunks", programsGroup},
+        {"instances", "instances together on several threads sound as each alone", instancesGroup},
+        {"realtime", "no allocation and no blocking call on the audio thread", realtimeGroup},
+        {"editor", "editor open and close, idle, with processing, two library copies", editorGroup},
+    };
+    return groups;
+}
+
+}  // namespace validate

@@ -1,0 +1,256 @@
+// The editor, where the plug-in has one (effFlagsHasEditor) and the system
+// gives a parent window (Windows; under Wine with a virtual X server): open
+// and close many times, open twice without close, close without open, idle
+// before, during and after, open while another thread processes, effClose
+// with the editor open, and two copies of the library with both editors
+// open. After every close no window of the editor may remain.
+#include "Common.h"
+
+#include <atomic>
+#include <thread>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+namespace validate {
+
+namespace {
+
+const char* const kTests[] = {"editor.open-close",   "editor.open-twice",       "editor.close-without-open",
+                              "editor.idle",         "editor.open-while-processing", "editor.close-effect-with-editor-open",
+                              "editor.two-copies"};
+
+#if defined(_WIN32)
+
+const char* kParentClass = "z5rValidateParent";
+
+bool registerParentClass()
+{
+    static bool registered = [] {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = kParentClass;
+        wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+        return RegisterClassA(&wc) != 0;
+    }();
+    return registered;
+}
+
+// A top-level window standing in for the host's plug-in window.
+class ParentWindow {
+public:
+    ParentWindow()
+    {
+        if (registerParentClass())
+            handle = CreateWindowExA(0, kParentClass, "z5r-validate", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 900, 700,
+                                     nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    }
+    ~ParentWindow()
+    {
+        if (handle) DestroyWindow(handle);
+        pump(0);
+    }
+    HWND handle = nullptr;
+
+    int32_t children() const
+    {
+        int32_t count = 0;
+        EnumChildWindows(
+            handle,
+            [](HWND, LPARAM counter) -> BOOL {
+                ++*reinterpret_cast<int32_t*>(counter);
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&count));
+        return count;
+    }
+
+    // Dispatches this thread's messages for about `ms` milliseconds; with 0,
+    // what is queued, but never longer than 100 ms (a window that never
+    // stops asking to be painted would keep the queue full).
+    static void pump(int32_t ms)
+    {
+        const ULONGLONG start = GetTickCount64();
+        const ULONGLONG until = start + static_cast<ULONGLONG>(ms > 0 ? ms : 100);
+        do {
+            MSG msg;
+            bool any = false;
+            while (GetTickCount64() < until && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+                any = true;
+            }
+            if (ms == 0 && !any) break;
+            if (ms > 0) Sleep(5);
+        } while (GetTickCount64() < until);
+    }
+};
+
+// Opens the editor into `parent`, idles it for `ms`, and checks the answer.
+void openEditor(Check& check, Instance& instance, ParentWindow& parent, int32_t ms)
+{
+    // Hosts cannot rely on the answer (plug-ins answer 0 or 1 on success
+    // alike); whether a window came is checked in the parent.
+    const intptr_t opened = instance.call(effEditOpen, 0, 0, parent.handle);
+    check.expect(opened == 0 || opened == 1, "effEditOpen answered %lld", static_cast<long long>(opened));
+    ERect* rect = nullptr;
+    if (instance.call(effEditGetRect, 0, 0, &rect) == 1 && rect)
+        check.expect(rect->right > rect->left && rect->bottom > rect->top, "empty editor rectangle");
+    for (int32_t t = 0; t < ms; t += 20) {
+        instance.call(effEditIdle);
+        ParentWindow::pump(20);
+    }
+}
+
+void closeEditor(Check& check, Instance& instance, ParentWindow& parent, const char* when)
+{
+    instance.call(effEditClose);
+    ParentWindow::pump(0);
+    check.expect(parent.children() == 0, "%s: %d windows remain in the parent after effEditClose", when, parent.children());
+}
+
+#endif
+
+}  // namespace
+
+void editorGroup(Runner& runner)
+{
+    const Options& options = runner.options;
+    std::string error;
+    auto module = Module::load(options.plugin, error);
+    if (!module) {
+        runner.run("editor.load", [&](Check& check) { check.require(false, "%s", error.c_str()); });
+        return;
+    }
+    bool hasEditor = false;
+    {
+        Instance probe(*module);
+        hasEditor = probe.hasFlag(effFlagsHasEditor);
+    }
+    if (!hasEditor) {
+        for (const char* name : kTests) runner.skip(name, "no editor (effFlagsHasEditor is clear)");
+        return;
+    }
+#if !defined(_WIN32)
+    for (const char* name : kTests) runner.skip(name, "editor checks need a Windows parent window (Windows build)");
+#else
+    {
+        ParentWindow probe;
+        if (!probe.handle) {
+            for (const char* name : kTests) runner.skip(name, "no window could be created (no display?)");
+            return;
+        }
+    }
+    const int32_t cycles = options.quick ? 10 : 50;
+
+    runner.run(kTests[0], [&](Check& check) {
+        Instance instance(*module);
+        ParentWindow parent;
+        for (int32_t i = 0; i < cycles; ++i) {
+            openEditor(check, instance, parent, i % 5 == 0 ? 60 : 0);
+            check.expect(parent.children() > 0, "cycle %d: the open editor made no window in the parent", i);
+            closeEditor(check, instance, parent, "open and close");
+        }
+        check.note("%d times", cycles);
+    });
+
+    runner.run(kTests[1], [&](Check& check) {
+        Instance instance(*module);
+        ParentWindow parent;
+        openEditor(check, instance, parent, 40);
+        const intptr_t again = instance.call(effEditOpen, 0, 0, parent.handle);
+        check.expect(again == 0 || again == 1, "the second effEditOpen answered %lld", static_cast<long long>(again));
+        ParentWindow::pump(40);
+        closeEditor(check, instance, parent, "opened twice, closed once");
+        instance.call(effEditClose);
+        openEditor(check, instance, parent, 40);
+        closeEditor(check, instance, parent, "opened again");
+    });
+
+    runner.run(kTests[2], [&](Check& check) {
+        Instance instance(*module);
+        ParentWindow parent;
+        for (int32_t i = 0; i < 3; ++i) instance.call(effEditClose);
+        openEditor(check, instance, parent, 40);
+        closeEditor(check, instance, parent, "after closing unopened");
+    });
+
+    runner.run(kTests[3], [&](Check& check) {
+        Instance instance(*module);
+        ParentWindow parent;
+        for (int32_t i = 0; i < 10; ++i) instance.call(effEditIdle);
+        openEditor(check, instance, parent, 200);
+        closeEditor(check, instance, parent, "idle");
+        for (int32_t i = 0; i < 10; ++i) instance.call(effEditIdle);
+        ParentWindow::pump(40);
+    });
+
+    runner.run(kTests[4], [&](Check& check) {
+        Instance instance(*module);
+        instance.start(44100.0, 128);
+        ParentWindow parent;
+        std::atomic<bool> done{false};
+        Scan scan;
+        std::thread audio([&] {
+            AudioBuffers buffers(instance.inputs(), instance.outputs(), 128);
+            Scan mine;
+            int64_t position = 0;
+            while (!done.load()) {
+                fillSignal(buffers, position, 128, 44100.0);
+                buffers.markOutputs(128);
+                instance.process(buffers.inputs(), buffers.outputs(), 128);
+                mine.add(buffers, instance.outputs(), 128, options.bound);
+                position += 128;
+            }
+            scan = mine;
+        });
+        for (int32_t i = 0; i < cycles / 5 + 2; ++i) {
+            openEditor(check, instance, parent, 100);
+            closeEditor(check, instance, parent, "while processing");
+        }
+        done.store(true);
+        audio.join();
+        check.expect(scan.clean(), "audio: %s", scan.describe().c_str());
+    });
+
+    runner.run(kTests[5], [&](Check& check) {
+        ParentWindow parent;
+        {
+            Instance instance(*module);
+            openEditor(check, instance, parent, 60);
+            instance.close();  // effClose with the editor open
+        }
+        ParentWindow::pump(40);
+        check.expect(parent.children() == 0, "%d windows remain after effClose with the editor open", parent.children());
+    });
+
+    runner.run(kTests[6], [&](Check& check) {
+        LibraryCopy first(options.plugin, "one"), second(options.plugin, "two");
+        check.require(first.ok() && second.ok(), "cannot copy the library to a temporary folder");
+        std::string why;
+        auto moduleA = Module::load(first.path, why);
+        check.require(moduleA != nullptr, "cannot load the first copy: %s", why.c_str());
+        auto moduleB = Module::load(second.path, why);
+        check.require(moduleB != nullptr, "cannot load the second copy: %s", why.c_str());
+        {
+            Instance a(*moduleA), b(*moduleB);
+            ParentWindow parentA, parentB;
+            openEditor(check, a, parentA, 0);
+            openEditor(check, b, parentB, 0);
+            for (int32_t t = 0; t < 200; t += 20) {
+                a.call(effEditIdle);
+                b.call(effEditIdle);
+                ParentWindow::pump(20);
+            }
+            closeEditor(check, a, parentA, "first copy");
+            closeEditor(check, b, parentB, "second copy");
+        }
+        moduleA.reset();
+        moduleB.reset();
+    });
+#endif
+}
+
+}  // namespace validate

@@ -1,0 +1,182 @@
+// Open and close, cold (library loaded each time) and warm; effClose right
+// after creation; processing before the first resume and after a suspend;
+// sample rate and block size changed between resumes.
+#include "Common.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace validate {
+
+namespace {
+
+// Processes `blocks` blocks of the test signal and scans them.
+Scan processBlocks(Instance& instance, int32_t blocks, int32_t frames, double bound, int64_t first = 0)
+{
+    AudioBuffers buffers(instance.inputs(), instance.outputs(), frames);
+    Scan scan;
+    for (int32_t b = 0; b < blocks; ++b) {
+        fillSignal(buffers, first + static_cast<int64_t>(b) * frames, frames, instance.sampleRate);
+        buffers.markOutputs(frames);
+        instance.process(buffers.inputs(), buffers.outputs(), frames);
+        scan.add(buffers, instance.outputs(), frames, bound);
+    }
+    return scan;
+}
+
+}  // namespace
+
+void lifecycleGroup(Runner& runner)
+{
+    const Options& options = runner.options;
+    const int32_t cold = options.quick ? 5 : 20;
+    const int32_t warm = options.quick ? 50 : 200;
+
+    runner.run("lifecycle.record", [&](Check& check) {
+        auto module = requireModule(options, check);
+        Instance instance(*module, false);
+        AEffect* e = instance.effect;
+        check.expect(e->setParameter && e->getParameter, "setParameter or getParameter entry missing");
+        check.expect(e->processReplacing != nullptr, "no processReplacing entry");
+        check.expect((e->flags & effFlagsCanReplacing) != 0, "effFlagsCanReplacing is clear (required since 2.4)");
+        check.expect(e->numInputs >= 0 && e->numInputs <= 64, "numInputs %d", e->numInputs);
+        check.expect(e->numOutputs >= 1 && e->numOutputs <= 64, "numOutputs %d", e->numOutputs);
+        check.expect(e->numParams >= 0 && e->numParams <= 100000, "numParams %d", e->numParams);
+        check.expect(e->numPrograms >= 0 && e->numPrograms <= 100000, "numPrograms %d", e->numPrograms);
+        check.expect(e->initialDelay >= 0, "initialDelay %d", e->initialDelay);
+        check.expect(e->user == &instance, "the plug-in changed the host's user field");
+        const uint32_t id = static_cast<uint32_t>(e->uniqueID);
+        char idText[5] = {static_cast<char>(id >> 24), static_cast<char>(id >> 16), static_cast<char>(id >> 8),
+                          static_cast<char>(id), 0};
+        for (char& c : idText)
+            if (c && (c < 32 || c > 126)) c = '?';
+        check.note("%d in, %d out, %d parameters, %d programs, flags 0x%x, id '%s', latency %d", e->numInputs,
+                   e->numOutputs, e->numParams, e->numPrograms, static_cast<unsigned>(e->flags), idText,
+                   e->initialDelay);
+        instance.call(effOpen);
+    });
+
+    runner.run("lifecycle.cold-open-close", [&](Check& check) {
+        for (int32_t i = 0; i < cold; ++i) {
+            auto module = requireModule(options, check);
+            Instance instance(*module);
+        }
+        check.note("%d times, library loaded and unloaded each time", cold);
+    });
+
+    runner.run("lifecycle.cold-process", [&](Check& check) {
+        for (int32_t i = 0; i < cold; ++i) {
+            auto module = requireModule(options, check);
+            Instance instance(*module);
+            instance.start(44100.0, 512);
+            const Scan scan = processBlocks(instance, 8, 512, options.bound);
+            check.expect(scan.clean(), "cycle %d: %s", i, scan.describe().c_str());
+            instance.suspend();
+        }
+        check.note("%d times", cold);
+    });
+
+    runner.run("lifecycle.warm-open-close", [&](Check& check) {
+        auto module = requireModule(options, check);
+        for (int32_t i = 0; i < warm; ++i) {
+            Instance instance(*module);
+            check.expect(instance.call(effGetProgram) >= 0 || instance.programs() == 0, "negative program");
+        }
+        check.note("%d instances", warm);
+    });
+
+    runner.run("lifecycle.warm-process-cycles", [&](Check& check) {
+        auto module = requireModule(options, check);
+        const int32_t cycles = warm / 4;
+        for (int32_t i = 0; i < cycles; ++i) {
+            Instance instance(*module);
+            instance.start(i % 2 ? 48000.0 : 44100.0, 256);
+            const Scan scan = processBlocks(instance, 4, 256, options.bound);
+            check.expect(scan.clean(), "cycle %d: %s", i, scan.describe().c_str());
+            instance.suspend();
+        }
+        check.note("%d cycles", cycles);
+    });
+
+    runner.run("lifecycle.many-at-once", [&](Check& check) {
+        auto module = requireModule(options, check);
+        std::vector<std::unique_ptr<Instance>> instances;
+        for (int32_t i = 0; i < 32; ++i) instances.push_back(std::make_unique<Instance>(*module));
+        for (auto& instance : instances) instance->start(44100.0, 128);
+        for (auto& instance : instances) {
+            const Scan scan = processBlocks(*instance, 2, 128, options.bound);
+            check.expect(scan.clean(), "%s", scan.describe().c_str());
+        }
+        // Closed in an order unrelated to creation.
+        for (size_t i = instances.size(); i > 1; --i) std::swap(instances[i - 1], instances[runner.rng.below(static_cast<uint32_t>(i))]);
+        for (auto& instance : instances) instance.reset();
+        check.note("32 instances open together, closed in random order");
+    });
+
+    runner.run("lifecycle.close-right-after-creation", [&](Check& check) {
+        auto module = requireModule(options, check);
+        for (int32_t i = 0; i < 20; ++i) {
+            AEffect* effect = module->entry(hostCallback);
+            check.require(effect != nullptr, "the entry point gave no instance");
+            const intptr_t answer = effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
+            check.expect(answer == 0 || answer == 1, "effClose answered %lld", static_cast<long long>(answer));
+        }
+        check.note("20 times, without effOpen");
+    });
+
+    runner.run("lifecycle.process-before-resume", [&](Check& check) {
+        auto module = requireModule(options, check);
+        Instance instance(*module);
+        instance.sampleRate = 44100.0;
+        instance.call(effSetSampleRate, 0, 0, nullptr, 44100.0f);
+        instance.call(effSetBlockSize, 0, 256);
+        // Outside the interface: nothing may break, and whatever is written must be sound.
+        Scan before = processBlocks(instance, 4, 256, options.bound);
+        check.expect(before.nonFinite == 0 && before.subnormal == 0 && before.overBound == 0,
+                     "before the first resume: %s", before.describe().c_str());
+        instance.resume();
+        const Scan after = processBlocks(instance, 8, 256, options.bound);
+        check.expect(after.clean(), "after resuming: %s", after.describe().c_str());
+        check.note(before.unwritten ? "output left unwritten before resume" : "output written before resume");
+    });
+
+    runner.run("lifecycle.process-after-suspend", [&](Check& check) {
+        auto module = requireModule(options, check);
+        Instance instance(*module);
+        instance.start(48000.0, 256);
+        processBlocks(instance, 4, 256, options.bound);
+        instance.suspend();
+        const Scan suspended = processBlocks(instance, 4, 256, options.bound, 1024);
+        check.expect(suspended.nonFinite == 0 && suspended.subnormal == 0 && suspended.overBound == 0,
+                     "while suspended: %s", suspended.describe().c_str());
+        instance.suspend();  // twice
+        instance.resume();
+        instance.resume();  // twice
+        const Scan again = processBlocks(instance, 8, 256, options.bound, 2048);
+        check.expect(again.clean(), "after resuming again: %s", again.describe().c_str());
+    });
+
+    runner.run("lifecycle.rate-and-block-changes", [&](Check& check) {
+        auto module = requireModule(options, check);
+        Instance instance(*module);
+        struct Step {
+            double rate;
+            int32_t block;
+        };
+        const Step steps[] = {{44100, 512}, {96000, 64}, {8000, 4096}, {192000, 1}, {48000, 2027},
+                              {1000000, 1024}, {22050, 17}, {44100.5, 333}, {44100, 512}};
+        int64_t frames = 0;
+        for (const Step& step : steps) {
+            instance.start(step.rate, step.block);
+            const int32_t blocks = std::max<int32_t>(2, static_cast<int32_t>(step.rate * 0.05 / step.block));
+            const Scan scan = processBlocks(instance, std::min(blocks, 400), step.block, options.bound);
+            check.expect(scan.clean(), "%.1f Hz, %d frames: %s", step.rate, step.block, scan.describe().c_str());
+            check.expect(instance.latency() >= 0 && instance.latency() <= step.rate * 10.0, "%.1f Hz: latency %d",
+                         step.rate, instance.latency());
+            frames += static_cast<int64_t>(blocks) * step.block;
+        }
+        check.note("%zu rate and block changes", std::size(steps));
+    });
+}
+
+}  // namespace validate

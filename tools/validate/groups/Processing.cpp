@@ -1,0 +1,130 @@
+// The processing grid: sample rates x block sizes (fixed, and random up to
+// the announced size) x plug-in settings. Each cell runs a fresh instance
+// out of place and another in place on the same input: the two must agree
+// bit for bit, every frame must be written, and the output must be finite,
+// free of subnormals and bounded. The host's floating-point control word
+// must come back unchanged from every block.
+#include "Common.h"
+
+#include <algorithm>
+
+namespace validate {
+
+namespace {
+
+struct Cell {
+    double rate;
+    int32_t block;
+    bool random;  // random sizes up to the announced block
+    const Setting* setting;
+};
+
+std::string rateText(double rate)
+{
+    return rate == static_cast<double>(static_cast<int64_t>(rate)) ? format("%lld", static_cast<long long>(rate))
+                                                                    : format("%.1f", rate);
+}
+
+void runCell(Runner& runner, Check& check, const Module& module, const Cell& cell)
+{
+    const Options& options = runner.options;
+    constexpr int32_t kRandomAnnounced = 4096;
+    const int32_t announced = cell.random ? kRandomAnnounced : std::max(cell.block, 1);
+    // At least three blocks, and at least ~8k frames so the state has moved.
+    const int64_t total = std::max<int64_t>(options.quick ? 4096 : 8192, 3 * static_cast<int64_t>(std::max(cell.block, 1)));
+
+    auto makeInstance = [&]() {
+        auto instance = std::make_unique<Instance>(module);
+        instance->setAll(cell.setting->value);
+        instance->start(cell.rate, announced);
+        return instance;
+    };
+    // The same block sequence for both runs.
+    std::vector<int32_t> sizes;
+    {
+        Rng rng(runner.rng.next());
+        int64_t left = total;
+        while (left > 0) {
+            // Blocks of no frames alternate with blocks of 64.
+            int32_t n = cell.block > 0 ? cell.block : sizes.size() % 2 ? 64 : 0;
+            if (cell.random) {
+                const uint32_t kind = rng.below(10);
+                n = kind == 0 ? 0 : kind == 1 ? 1 : kind == 2 ? kRandomAnnounced : static_cast<int32_t>(rng.range(1, kRandomAnnounced));
+            }
+            n = static_cast<int32_t>(std::min<int64_t>(n, left));
+            sizes.push_back(n);
+            left -= n;
+        }
+    }
+    auto blocks = [&sizes](size_t& next) { return [&sizes, &next](int64_t) { return sizes[next++]; }; };
+    const InputSource source = signalSource(cell.rate);
+
+    auto outOfPlace = makeInstance();
+    size_t next = 0;
+    const Render a = render(*outOfPlace, total, blocks(next), false, source, options.bound);
+    auto inPlace = makeInstance();
+    next = 0;
+    const Render b = render(*inPlace, total, blocks(next), true, source, options.bound);
+
+    check.expect(a.scan.clean(), "out of place: %s", a.scan.describe().c_str());
+    Scan inPlaceScan = b.scan;
+    inPlaceScan.unwritten = 0;  // in place, the input stands where output was not written
+    check.expect(inPlaceScan.clean(), "in place: %s", inPlaceScan.describe().c_str());
+    if (outOfPlace->inputs() == outOfPlace->outputs()) {
+        check.expect(bitExact(a, b), "in place differs from out of place (largest difference %g)", largestDifference(a, b));
+    }
+    check.expect(outOfPlace->controlWordChanges == 0 && inPlace->controlWordChanges == 0,
+                 "%lld blocks returned with the host's floating-point control word changed",
+                 static_cast<long long>(outOfPlace->controlWordChanges + inPlace->controlWordChanges));
+    check.note("%lld frames in %zu blocks, peak %.3g, latency %d", static_cast<long long>(total), sizes.size(), a.scan.peak,
+               outOfPlace->latency());
+}
+
+}  // namespace
+
+void processingGroup(Runner& runner)
+{
+    const Options& options = runner.options;
+    std::vector<double> rates = {8000, 11025, 22050, 44100, 48000, 88200, 96000, 192000, 384000, 1000000, 44100.5};
+    std::vector<int32_t> blocks = {0, 1, 17, 64, 512, 1024, 2027, 4096, 16384};
+    if (options.quick) {
+        rates = {8000, 44100, 44100.5, 192000, 1000000};
+        blocks = {0, 1, 17, 512, 4096};
+    }
+
+    std::string error;
+    auto module = Module::load(options.plugin, error);
+    if (!module) {
+        runner.run("processing.load", [&](Check& check) { check.require(false, "%s", error.c_str()); });
+        return;
+    }
+
+    for (const Setting& setting : gridSettings()) {
+        for (double rate : rates) {
+            for (int32_t block : blocks) {
+                const Cell cell{rate, block, false, &setting};
+                runner.run(format("processing.%s.%sHz.block-%d", setting.name, rateText(rate).c_str(), block),
+                           [&](Check& check) {
+                               if (block == 0) {
+                                   // Blocks of no frames: nothing written, nothing broken.
+                                   Instance instance(*module);
+                                   instance.setAll(setting.value);
+                                   instance.start(rate, 512);
+                                   AudioBuffers buffers(instance.inputs(), instance.outputs(), 64);
+                                   buffers.markOutputs(64);
+                                   for (int32_t i = 0; i < 8; ++i) instance.process(buffers.inputs(), buffers.outputs(), 0);
+                                   Scan untouched;
+                                   untouched.add(buffers, instance.outputs(), 64, options.bound);
+                                   check.expect(untouched.unwritten == 64 * static_cast<int64_t>(buffers.out.size()),
+                                                "a block of 0 frames wrote into the outputs");
+                               }
+                               runCell(runner, check, *module, cell);
+                           });
+            }
+            runner.run(format("processing.%s.%sHz.block-random", setting.name, rateText(rate).c_str()),
+                       [&](Check& check) { runCell(runner, check, *module, Cell{rate, 0, true, &setting}); });
+        }
+    }
+}
+
+}  // namespace validate
