@@ -8,33 +8,33 @@ int32_t CScopeXY::liveWindows = 0;
 
 namespace {
 
-// Moves pixels between a display bitmap and a buffer of 0xAARRGGBB words.
-// A 32-bit display bitmap holds exactly that layout; any other depth goes
-// through a 32-bit device-independent copy.
+// Moves pixels between the display's bitmap and a buffer of 0xAARRGGBB
+// words. A 32-bit display bitmap holds exactly that layout; any other depth
+// goes through a 32-bit device-independent copy, made with the bitmap taken
+// out of its context as GetDIBits and SetDIBits require.
 bool is32Bit(HBITMAP bitmap)
 {
     BITMAP about{};
     return GetObjectA(bitmap, sizeof(about), &about) && about.bmBitsPixel == 32;
 }
 
-void readPixels(HDC dc, HBITMAP bitmap, int32_t width, int32_t height, uint32_t* pixels)
+void movePixels(CBitmapDC& display, int32_t width, int32_t height, uint32_t* pixels, bool read)
 {
+    HBITMAP bitmap = static_cast<HBITMAP>(GetCurrentObject(display.dc, OBJ_BITMAP));
     if (is32Bit(bitmap)) {
-        GetBitmapBits(bitmap, width * height * 4, pixels);
-    } else {
-        BITMAPINFO info = TopDown32BitInfo(width, height);
-        GetDIBits(dc, bitmap, 0, height, pixels, &info, DIB_RGB_COLORS);
+        if (read)
+            GetBitmapBits(bitmap, width * height * 4, pixels);
+        else
+            SetBitmapBits(bitmap, width * height * 4, pixels);
+        return;
     }
-}
-
-void writePixels(HDC dc, HBITMAP bitmap, int32_t width, int32_t height, const uint32_t* pixels)
-{
-    if (is32Bit(bitmap)) {
-        SetBitmapBits(bitmap, width * height * 4, pixels);
-    } else {
-        BITMAPINFO info = TopDown32BitInfo(width, height);
-        SetDIBits(dc, bitmap, 0, height, pixels, &info, DIB_RGB_COLORS);
-    }
+    SelectObject(display.dc, display.initialBitmap);
+    BITMAPINFO info = TopDown32BitInfo(width, height);
+    if (read)
+        GetDIBits(display.dc, bitmap, 0, height, pixels, &info, DIB_RGB_COLORS);
+    else
+        SetDIBits(display.dc, bitmap, 0, height, pixels, &info, DIB_RGB_COLORS);
+    SelectObject(display.dc, bitmap);
 }
 
 }  // namespace
@@ -88,7 +88,7 @@ void CScopeXY::LoadBitmaps(HBITMAP backdrop)
             if (composed) {
                 display.Select(composed);
                 std::vector<uint32_t> pixels(size_t(width) * size_t(height));
-                readPixels(display.dc, composed, width, height, pixels.data());
+                movePixels(display, width, height, pixels.data(), true);
                 model.setFace(pixels.data(), width, height, kPlotSize);
             }
         }
@@ -108,8 +108,7 @@ void CScopeXY::Refresh()
     if (++refreshCounter < refreshDivider) return;
     refreshCounter = 0;
     if (model.hasPixels() && display.dc) {
-        HBITMAP shown = static_cast<HBITMAP>(GetCurrentObject(display.dc, OBJ_BITMAP));
-        writePixels(display.dc, shown, width, height, model.workPixels.data());
+        movePixels(display, width, height, model.workPixels.data(), false);
         model.fade();
     }
     if (window) {
