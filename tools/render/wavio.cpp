@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 namespace z5r {
 namespace {
@@ -92,17 +93,22 @@ WavWriter::WavWriter(const std::string& path, int rate, std::size_t maxBlock)
     info.samplerate = rate;
     info.channels = 2;
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
+    // The descriptor stays ours: libsndfile closes it itself when sf_open_fd fails
+    // with close_desc set, but not when it fails to allocate, so it is never handed over.
+    file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
     if (file_ == nullptr) {
+        const std::string reason = sf_strerror(nullptr);
         ::close(fd);
         std::remove(tempPath_.c_str());
-        throw FileError("cannot write " + path + ": " + sf_strerror(nullptr));
+        throw FileError("cannot write " + path + ": " + reason);
     }
+    fd_ = fd;
 }
 
 WavWriter::~WavWriter() {
     if (file_ != nullptr) {
         sf_close(file_);
+        ::close(fd_);
         std::remove(tempPath_.c_str());
     }
 }
@@ -124,9 +130,13 @@ void WavWriter::write(const float* left, const float* right, std::size_t count) 
 void WavWriter::commit() {
     const int err = sf_close(file_);
     file_ = nullptr;
-    if (err != 0) {
+    // close() can be the first to report that the data did not reach the disk.
+    const int closed = ::close(std::exchange(fd_, -1));
+    const int closeErrno = errno;
+    if (err != 0 || closed != 0) {
         std::remove(tempPath_.c_str());
-        throw FileError("error finishing " + path_ + ": " + sf_error_number(err));
+        throw FileError("error finishing " + path_ + ": " +
+                        (err != 0 ? sf_error_number(err) : std::strerror(closeErrno)));
     }
     std::error_code ec;
     std::filesystem::rename(tempPath_, path_, ec);

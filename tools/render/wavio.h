@@ -60,6 +60,7 @@ public:
 private:
     std::string path_;
     std::string tempPath_;
+    int fd_ = -1;  // of the temporary file, open while file_ is
     SNDFILE* file_ = nullptr;
     std::vector<float> interleaved_;
 };
