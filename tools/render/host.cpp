@@ -35,6 +35,17 @@ struct Library {
     void* release() { return std::exchange(handle, nullptr); }
 };
 
+// An instance the host has not accepted: closed again (before the library goes)
+// unless released, and only if it looks enough like a VST instance to call into.
+struct Instance {
+    AEffect* fx = nullptr;
+    ~Instance() {
+        if (fx != nullptr && fx->magic == kEffectMagic && fx->dispatcher != nullptr)
+            fx->dispatcher(fx, effClose, 0, 0, nullptr, 0.0f);
+    }
+    AEffect* release() { return std::exchange(fx, nullptr); }
+};
+
 }  // namespace
 
 std::unique_ptr<Plugin> Plugin::load(const std::string& path) {
@@ -53,14 +64,17 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path) {
     if (sym == nullptr) throw HostError("not a VST 2.4 plug-in (no VSTPluginMain entry point): " + path);
 
     auto entry = reinterpret_cast<EntryPoint>(sym);
-    AEffect* fx = entry(hostCallback);
+    Instance instance{entry(hostCallback)};  // declared after `lib`, so closed before the library is unloaded
+    AEffect* fx = instance.fx;
     if (fx == nullptr) throw HostError("plug-in refused to create an instance: " + path);
     if (fx->magic != kEffectMagic) throw HostError("plug-in returned an instance without the VST magic: " + path);
     if (fx->dispatcher == nullptr || fx->processReplacing == nullptr)
         throw HostError("plug-in has no dispatcher or processReplacing: " + path);
     if (fx->numOutputs < 1) throw HostError("plug-in has no audio outputs: " + path);
 
-    std::unique_ptr<Plugin> plugin(new Plugin(lib.release(), fx));
+    std::unique_ptr<Plugin> plugin(new Plugin(lib.handle, fx));
+    lib.release();
+    instance.release();
     plugin->dispatch(effOpen);
     return plugin;
 }

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Command-line checks of z5r-render: cli_test.sh GROUP WORKDIR
 # The environment names the binaries: RENDER, PLUGIN, WAVTOOL, and the stand-in
-# libraries NO_ENTRY, NULL_ENTRY and PASSTHROUGH.
+# libraries NO_ENTRY, NULL_ENTRY, BAD_MAGIC, NO_OUTPUTS and PASSTHROUGH.
 set -u
 group=$1
 work=$2
@@ -126,6 +126,10 @@ errors)
     expect_error "plug-in not a library" --plugin text.so -o out.wav in.wav
     expect_error "plug-in without entry point" --plugin "$NO_ENTRY" -o out.wav in.wav
     expect_error "plug-in making no instance" --plugin "$NULL_ENTRY" -o out.wav in.wav
+    # Rejected instances: closed again if they can be called (the stand-in reports
+    # one left open), never called into without the magic (it reports the call).
+    expect_error "plug-in without the magic" --plugin "$BAD_MAGIC" -o out.wav in.wav
+    expect_error "plug-in without outputs" --plugin "$NO_OUTPUTS" -o out.wav in.wav
     ;;
 
 same-file)

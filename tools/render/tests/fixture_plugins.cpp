@@ -1,7 +1,12 @@
 // Stand-in plug-in libraries for the host's tests, one per compile definition:
 //   FIXTURE_NO_ENTRY     exports no entry point
 //   FIXTURE_NULL         its entry point makes no instance
+//   FIXTURE_BAD_MAGIC    makes an instance without the VST magic, whose dispatcher
+//                        must not be called (it says so on stderr when it is)
+//   FIXTURE_NO_OUTPUTS   makes a proper instance that has no audio outputs
 //   FIXTURE_PASSTHROUGH  a 2-in/2-out effect that copies input to output exactly
+// The last two count their instances and, when the library is unloaded with
+// one never closed by effClose, say so on stderr.
 #include "plugin/vst2abi.h"
 
 #define FIXTURE_EXPORT extern "C" __attribute__((visibility("default")))
@@ -14,17 +19,54 @@ FIXTURE_EXPORT int fixtureSomethingElse() { return 42; }
 
 FIXTURE_EXPORT AEffect* VSTPluginMain(audioMasterCallback) { return nullptr; }
 
-#elif defined(FIXTURE_PASSTHROUGH)
+#elif defined(FIXTURE_BAD_MAGIC)
+
+#include <cstdio>
+
+namespace {
+
+intptr_t dispatch(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
+    std::fprintf(stderr, "fixture: the host called the dispatcher (opcode %d) of an instance without the magic\n",
+                 static_cast<int>(opcode));
+    return 0;
+}
+
+AEffect instance{};
+
+}  // namespace
+
+FIXTURE_EXPORT AEffect* VSTPluginMain(audioMasterCallback) {
+    instance.magic = 0x12345678;
+    instance.dispatcher = dispatch;
+    instance.numOutputs = 2;
+    return &instance;
+}
+
+#elif defined(FIXTURE_PASSTHROUGH) || defined(FIXTURE_NO_OUTPUTS)
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace {
 
+struct Instance {
+    AEffect fx{};  // first, so an AEffect* is also an Instance*
+};
+
+int openInstances = 0;
+
+struct LeakReport {
+    ~LeakReport() {
+        if (openInstances != 0) std::fprintf(stderr, "fixture: %d instance(s) never closed\n", openInstances);
+    }
+} leakReport;
+
 intptr_t dispatch(AEffect* fx, int32_t opcode, int32_t, intptr_t, void* ptr, float) {
     switch (opcode) {
     case effClose:
-        delete fx;
+        delete reinterpret_cast<Instance*>(fx);
+        --openInstances;
         return 1;
     case effGetParamName:
         std::strcpy(static_cast<char*>(ptr), "Unused");
@@ -37,7 +79,7 @@ intptr_t dispatch(AEffect* fx, int32_t opcode, int32_t, intptr_t, void* ptr, flo
     }
 }
 
-void copy(AEffect*, float** in, float** out, int32_t frames) {
+void process(AEffect*, float** in, float** out, int32_t frames) {
     for (int ch = 0; ch < 2; ++ch) std::copy_n(in[ch], frames, out[ch]);
 }
 
@@ -45,14 +87,20 @@ void copy(AEffect*, float** in, float** out, int32_t frames) {
 
 FIXTURE_EXPORT AEffect* VSTPluginMain(audioMasterCallback host) {
     if (host(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
-    auto* fx = new AEffect{};
+    auto* self = new Instance{};
+    ++openInstances;
+    AEffect* fx = &self->fx;
     fx->magic = kEffectMagic;
     fx->dispatcher = dispatch;
     fx->numParams = 1;
     fx->numInputs = 2;
+#if defined(FIXTURE_NO_OUTPUTS)
+    fx->numOutputs = 0;
+#else
     fx->numOutputs = 2;
+#endif
     fx->flags = effFlagsCanReplacing;
-    fx->processReplacing = copy;
+    fx->processReplacing = process;
     return fx;
 }
 
