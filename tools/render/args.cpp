@@ -135,8 +135,9 @@ std::string usageText(std::string_view program) {
     std::string p(program);
     return "Usage: " + p + " [options] [INPUT.wav]\n"
            "\n"
-           "Renders a WAV file (mono or stereo) through the Korvane Z5R plug-in and writes\n"
-           "a stereo 32-bit float WAV. Without INPUT it renders a built-in plucked-string riff.\n"
+           "Renders a WAV file (mono or stereo, 8 kHz to 1 MHz) through the Korvane Z5R plug-in\n"
+           "and writes a stereo 32-bit float WAV.\n"
+           "Without INPUT it renders a built-in plucked-string riff.\n"
            "\n"
            "Options:\n"
            "  -o, --output PATH    output file (default: INPUT-z5r.wav, or z5r-demo.wav)\n"
@@ -149,7 +150,7 @@ std::string usageText(std::string_view program) {
            ")\n"
            "      --tail SECONDS   append this much silence so the tail is rendered (default 0)\n"
            "      --rate HZ        sample rate of the demo signal (default " +
-           std::to_string(kDemoRate) +
+           std::to_string(kDemoRate) + ", " + std::to_string(kMinRate) + ".." + std::to_string(kMaxRate) +
            ")\n"
            "      --list           print the parameters and programs, then quit\n"
            "  -q, --quiet          no progress bar\n"

@@ -38,8 +38,10 @@ public:
 
 inline constexpr int kMaxBlock = 65536;
 inline constexpr double kMaxTailSeconds = 3600.0;
+// The sample rates the plug-in runs at; it ignores any other and stays at its
+// previous rate, so the tool refuses them (for --rate and for input files).
 inline constexpr int kMinRate = 8000;
-inline constexpr int kMaxRate = 768000;
+inline constexpr int kMaxRate = 1000000;
 inline constexpr int kDemoRate = 48000;
 
 // Parses the arguments after the program name. Throws UsageError.

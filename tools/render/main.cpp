@@ -234,6 +234,11 @@ int run(int argc, char** argv) {
     else
         source = std::make_unique<WavReader>(opts.input, block);
     const int rate = source->rate();
+    // Outside these rates the plug-in would quietly keep running at another one.
+    if (rate < kMinRate || rate > kMaxRate)
+        throw FileError((opts.input.empty() ? std::string("the demo") : opts.input) + " has a sample rate of " +
+                        std::to_string(rate) + " Hz; the plug-in runs at " + std::to_string(kMinRate) + " to " +
+                        std::to_string(kMaxRate) + " Hz only");
 
     const std::string output = opts.output.empty() ? defaultOutputPath(opts.input) : opts.output;
     if (!opts.list && !opts.input.empty() && sameFile(opts.input, output))

@@ -59,6 +59,7 @@ TEST(RenderArgs, AcceptsTheEdgesOfEveryRange) {
     EXPECT_EQ(parse({"--block", "1"}).block, 1);
     EXPECT_EQ(parse({"--block", "65536"}).block, kMaxBlock);
     EXPECT_EQ(parse({"--rate", "8000"}).demoRate, kMinRate);
+    EXPECT_EQ(parse({"--rate", "1000000"}).demoRate, kMaxRate);  // all the plug-in runs at
     EXPECT_EQ(parse({"--tail", "0"}).tailSeconds, 0.0);
 }
 
@@ -71,7 +72,7 @@ TEST(RenderArgs, RejectsBadUsageWithOneLine) {
         {"--block", "12k"},       {"--tail", "-1"},       {"--tail", "x"},       {"--rate", "100"},
         {"--rate", "44100", "in.wav"}, {"a.wav", "b.wav"}, {"--bogus"},        {"-x"},
         {"--block"},              {"-o"},                 {"-o", ""},            {"--help=yes"},
-        {"--quiet=1"},            {""},
+        {"--quiet=1"},            {""},                   {"--rate", "7999"},    {"--rate", "1000001"},
     };
     for (const auto& args : cases) {
         std::string joined;

@@ -147,6 +147,23 @@ same-file)
     if cmp -s in.wav original.wav; then ok; else bad "the input was changed"; fi
     ;;
 
+rates)
+    # The plug-in runs at 8 kHz to 1 MHz and would quietly stay at its old rate outside.
+    for rate in 4000 7999 1000001 2000000; do
+        "$WAVTOOL" make "r$rate.wav" $rate 1 1000 pcm16 || exit 1
+        expect_error "file at $rate Hz" -o out.wav "r$rate.wav"
+    done
+    expect_error "list with a file at 4000 Hz" --list r4000.wav
+    for rate in 8000 1000000; do
+        "$WAVTOOL" make "r$rate.wav" $rate 2 1000 float || exit 1
+        expect_ok "file at $rate Hz" --set Oversmpl=1 -o "out$rate.wav" "r$rate.wav"
+        check_wav "file at $rate Hz" "out$rate.wav" 2 $rate 1000
+    done
+    for rate in 7999 1000001 0 -8000; do expect_error "demo at $rate Hz" --rate $rate -o demo.wav; done
+    expect_ok "demo at 8000 Hz" --rate 8000 -o demo.wav
+    check_wav "demo at 8000 Hz" demo.wav 2 8000 any
+    ;;
+
 *)
     echo "unknown group $group"
     exit 2
