@@ -186,12 +186,13 @@ Levels renderAll(Plugin& plugin, Source& source, std::int64_t tailFrames, WavWri
             progress.finish();
             throw FileError("interrupted; no output written");
         }
-        std::size_t n = 0;
-        while (!sourceEnded && n < block) {
-            const std::size_t got = source.read(inL.data() + n, inR.data() + n, block - n);
+        std::size_t fromSource = 0;
+        while (!sourceEnded && fromSource < block) {
+            const std::size_t got = source.read(inL.data() + fromSource, inR.data() + fromSource, block - fromSource);
             sourceEnded = got == 0;
-            n += got;
+            fromSource += got;
         }
+        std::size_t n = fromSource;
         if (n < block && tailLeft > 0) {
             const auto pad = static_cast<std::size_t>(std::min(tailLeft, static_cast<std::int64_t>(block - n)));
             std::fill_n(inL.begin() + static_cast<std::ptrdiff_t>(n), pad, 0.0f);
@@ -201,8 +202,9 @@ Levels renderAll(Plugin& plugin, Source& source, std::int64_t tailFrames, WavWri
         }
         if (n == 0) return levels;
 
-        levels.in[0].add(inL.data(), n);
-        levels.in[1].add(inR.data(), n);
+        // The input levels are those of the input alone, without the silence after it.
+        levels.in[0].add(inL.data(), fromSource);
+        levels.in[1].add(inR.data(), fromSource);
         plugin.process(inPtrs.data(), outPtrs.data(), static_cast<int>(n));
         levels.out[0].add(outL, n);
         levels.out[1].add(outR, n);

@@ -43,6 +43,9 @@ stdout_has() { # NAME TEXT
     if grep -q -- "$2" "$log/stdout.txt"; then ok; else bad "$1: '$2' not in the report"; fi
 }
 
+# The input level lines of the last report.
+input_levels() { grep '^  in ' "$log/stdout.txt"; }
+
 case $group in
 demo)
     # Out of the box: the built-in riff, to the default file name.
@@ -66,6 +69,7 @@ demo)
 render)
     "$WAVTOOL" make mono16.wav 44100 1 30000 pcm16 || exit 1
     "$WAVTOOL" make stereo.wav 96000 2 20000 float || exit 1
+    "$WAVTOOL" make one.wav 44100 2 44100 pcm16 || exit 1
 
     # A block size that does not divide the length, a program and parameters.
     expect_ok "mono with settings" --program 2 --set Gain=0.9 --set level=0.4 --set OVERSMPL=1 --block 333 \
@@ -94,6 +98,15 @@ render)
     if "$RENDER" --plugin "$PASSTHROUGH" -o pass.wav stereo.wav >/dev/null 2>"$log/err.txt" &&
         "$WAVTOOL" same stereo.wav pass.wav 2>>"$log/err.txt"; then ok
     else bad "passthrough, stereo: $(cat "$log/err.txt")"; fi
+
+    # The input levels are those of the input, however much is rendered after it.
+    expect_ok "levels without a tail" --set Oversmpl=1 -o out.wav one.wav
+    input_levels >"$log/in-levels.txt"
+    if grep -q '^  in  L *-6\.0[0-9] *-9\.0[0-9]$' "$log/in-levels.txt"; then ok
+    else bad "input levels of a half-scale sine: $(cat "$log/in-levels.txt")"; fi
+    expect_ok "levels with a tail" --set Oversmpl=1 --tail 3 -o out.wav one.wav
+    if input_levels | cmp -s - "$log/in-levels.txt"; then ok
+    else bad "input levels change with the tail: $(input_levels | tr '\n' ' ')"; fi
     ;;
 
 errors)
