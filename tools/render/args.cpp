@@ -116,6 +116,9 @@ Options parseArgs(std::span<const char* const> args) {
             o.tailSeconds = *v;
         } else if (name == "--rate") {
             o.demoRate = parseInt(name, value(), kMinRate, kMaxRate);
+        } else if (name == "--no-latency-compensation") {
+            noValue();
+            o.compensateLatency = false;
         } else if (name == "--list") {
             noValue();
             o.list = true;
@@ -136,7 +139,7 @@ std::string usageText(std::string_view program) {
     return "Usage: " + p + " [options] [INPUT.wav]\n"
            "\n"
            "Renders a WAV file (mono or stereo, 8 kHz to 1 MHz) through the Korvane Z5R plug-in\n"
-           "and writes a stereo 32-bit float WAV.\n"
+           "and writes a stereo 32-bit float WAV, as long as the input and lined up with it.\n"
            "Without INPUT it renders a built-in plucked-string riff.\n"
            "\n"
            "Options:\n"
@@ -152,6 +155,9 @@ std::string usageText(std::string_view program) {
            "      --rate HZ        sample rate of the demo signal (default " +
            std::to_string(kDemoRate) + ", " + std::to_string(kMinRate) + ".." + std::to_string(kMaxRate) +
            ")\n"
+           "      --no-latency-compensation\n"
+           "                       keep the plug-in's delay in the output (by default it is\n"
+           "                       removed, so the output lines up with the input)\n"
            "      --list           print the parameters and programs, then quit\n"
            "  -q, --quiet          no progress bar\n"
            "  -h, --help           this text\n"

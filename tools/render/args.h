@@ -25,6 +25,7 @@ struct Options {
     int block = 512;
     double tailSeconds = 0.0;
     std::optional<int> demoRate;  // only meaningful without an input file
+    bool compensateLatency = true;  // drop the plug-in's delay so the output lines up with the input
     bool list = false;            // print parameters and programs, render nothing
     bool quiet = false;           // no progress bar
     bool help = false;

@@ -88,8 +88,8 @@ void printSettings(const Plugin& plugin) {
     }
 }
 
-void printLatency(const Plugin& plugin, int rate) {
-    std::printf("latency    %d samples (%.2f ms)\n", plugin.latency(), 1000.0 * plugin.latency() / rate);
+void printLatency(int latency, int rate, const std::string& note = {}) {
+    std::printf("latency    %d samples (%.2f ms)%s\n", latency, 1000.0 * latency / rate, note.c_str());
 }
 
 std::vector<std::string> paramNames(const Plugin& plugin) {
@@ -130,7 +130,7 @@ void listPlugin(Plugin& plugin, int rate) {
     for (auto& v : buffers) ptrs.push_back(&v);
     plugin.process(ptrs.data(), ptrs.data() + std::max(plugin.numInputs(), 0), 1);
     printSettings(plugin);
-    printLatency(plugin, rate);
+    printLatency(plugin.latency(), rate);
     std::printf("programs\n");
     const int current = plugin.program();
     for (int i = 0; i < plugin.numPrograms(); ++i) {
@@ -165,8 +165,13 @@ void printLevels(const Levels& levels) {
 
 // Feeds the source, then `tailFrames` of silence, through the running plug-in
 // block by block into the writer. Nothing is allocated once the loop runs.
-Levels renderAll(Plugin& plugin, Source& source, std::int64_t tailFrames, WavWriter& writer, Progress& progress,
-                 std::size_t block) {
+//
+// With `compensateLatency`, as a DAW does, the latency the plug-in reports
+// after its first block is rendered on as further silence at the end, and as
+// many frames are dropped from the start of the output: the file written then
+// has the input's length plus the tail and lines up with the input.
+Levels renderAll(Plugin& plugin, Source& source, std::int64_t tailFrames, bool compensateLatency, WavWriter& writer,
+                 Progress& progress, std::size_t block) {
     const int numInputs = std::max(plugin.numInputs(), 0);
     const int numOutputs = plugin.numOutputs();
     std::vector<float> inL(block), inR(block), silence(block, 0.0f);
@@ -178,8 +183,10 @@ Levels renderAll(Plugin& plugin, Source& source, std::int64_t tailFrames, WavWri
     const float* outR = outPtrs[numOutputs > 1 ? 1 : 0];
 
     Levels levels;
-    std::int64_t done = 0;
-    std::int64_t tailLeft = tailFrames;
+    bool first = true;
+    std::int64_t written = 0;
+    std::int64_t silenceLeft = tailFrames;  // to feed once the source has ended
+    std::int64_t dropLeft = 0;              // output frames still to drop
     bool sourceEnded = false;
     for (;;) {
         if (gInterrupted != 0) {
@@ -193,12 +200,12 @@ Levels renderAll(Plugin& plugin, Source& source, std::int64_t tailFrames, WavWri
             fromSource += got;
         }
         std::size_t n = fromSource;
-        if (n < block && tailLeft > 0) {
-            const auto pad = static_cast<std::size_t>(std::min(tailLeft, static_cast<std::int64_t>(block - n)));
+        if (n < block && silenceLeft > 0) {
+            const auto pad = static_cast<std::size_t>(std::min(silenceLeft, static_cast<std::int64_t>(block - n)));
             std::fill_n(inL.begin() + static_cast<std::ptrdiff_t>(n), pad, 0.0f);
             std::fill_n(inR.begin() + static_cast<std::ptrdiff_t>(n), pad, 0.0f);
             n += pad;
-            tailLeft -= static_cast<std::int64_t>(pad);
+            silenceLeft -= static_cast<std::int64_t>(pad);
         }
         if (n == 0) return levels;
 
@@ -206,18 +213,35 @@ Levels renderAll(Plugin& plugin, Source& source, std::int64_t tailFrames, WavWri
         levels.in[0].add(inL.data(), fromSource);
         levels.in[1].add(inR.data(), fromSource);
         plugin.process(inPtrs.data(), outPtrs.data(), static_cast<int>(n));
-        levels.out[0].add(outL, n);
-        levels.out[1].add(outR, n);
-        writer.write(outL, outR, n);
 
-        if (done == 0) {
+        if (first) {
             // Only now has the plug-in applied its parameters and set its latency.
+            first = false;
+            const int latency = plugin.latency();
+            const auto samples = std::to_string(latency) + (latency == 1 ? " sample" : " samples");
+            std::string note;
+            if (latency < 0) {
+                note = ", not a valid latency: left alone";
+            } else if (latency > 0 && !compensateLatency) {
+                note = ", not compensated: the output is " + samples + " late";
+            } else if (latency > 0) {
+                note = ", compensated: the output is moved " + samples + " earlier to line up with the input";
+                silenceLeft += latency;
+                dropLeft = latency;
+            }
             printSettings(plugin);
-            printLatency(plugin, source.rate());
+            printLatency(latency, source.rate(), note);
             std::fflush(stdout);
         }
-        done += static_cast<std::int64_t>(n);
-        progress.update(done);
+
+        const auto drop = static_cast<std::size_t>(std::min(dropLeft, static_cast<std::int64_t>(n)));
+        dropLeft -= static_cast<std::int64_t>(drop);
+        const std::size_t keep = n - drop;
+        levels.out[0].add(outL + drop, keep);
+        levels.out[1].add(outR + drop, keep);
+        writer.write(outL + drop, outR + drop, keep);
+        written += static_cast<std::int64_t>(keep);
+        progress.update(written);
     }
 }
 
@@ -271,7 +295,7 @@ int run(int argc, char** argv) {
 
     const auto started = std::chrono::steady_clock::now();
     plugin->start(rate, opts.block);
-    const Levels levels = renderAll(*plugin, *source, tailFrames, writer, progress, block);
+    const Levels levels = renderAll(*plugin, *source, tailFrames, opts.compensateLatency, writer, progress, block);
     plugin->stop();
     progress.finish();
     writer.commit();

@@ -27,6 +27,7 @@ TEST(RenderArgs, NothingGivenRendersTheDemoWithDefaults) {
     EXPECT_EQ(o.tailSeconds, 0.0);
     EXPECT_FALSE(o.demoRate.has_value());
     EXPECT_FALSE(o.help || o.list || o.quiet);
+    EXPECT_TRUE(o.compensateLatency);
 }
 
 TEST(RenderArgs, ReadsEveryOptionInBothSpellings) {
@@ -48,6 +49,7 @@ TEST(RenderArgs, ReadsEveryOptionInBothSpellings) {
     EXPECT_EQ(parse({"--rate", "44100"}).demoRate, 44100);
     EXPECT_TRUE(parse({"--help"}).help);
     EXPECT_TRUE(parse({"--list"}).list);
+    EXPECT_FALSE(parse({"--no-latency-compensation"}).compensateLatency);
     EXPECT_EQ(parse({"--", "-odd.wav"}).input, "-odd.wav");
 }
 
@@ -73,6 +75,7 @@ TEST(RenderArgs, RejectsBadUsageWithOneLine) {
         {"--rate", "44100", "in.wav"}, {"a.wav", "b.wav"}, {"--bogus"},        {"-x"},
         {"--block"},              {"-o"},                 {"-o", ""},            {"--help=yes"},
         {"--quiet=1"},            {""},                   {"--rate", "7999"},    {"--rate", "1000001"},
+        {"--no-latency-compensation=yes"},
     };
     for (const auto& args : cases) {
         std::string joined;

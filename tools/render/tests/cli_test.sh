@@ -1,7 +1,7 @@
 #!/bin/sh
 # Command-line checks of z5r-render: cli_test.sh GROUP WORKDIR
 # The environment names the binaries: RENDER, PLUGIN, WAVTOOL, and the stand-in
-# libraries NO_ENTRY, NULL_ENTRY, BAD_MAGIC, NO_OUTPUTS and PASSTHROUGH.
+# libraries NO_ENTRY, NULL_ENTRY, BAD_MAGIC, NO_OUTPUTS, PASSTHROUGH and DELAY.
 set -u
 group=$1
 work=$2
@@ -41,6 +41,21 @@ check_wav() { # NAME FILE CHANNELS RATE FRAMES|any
 
 stdout_has() { # NAME TEXT
     if grep -q -- "$2" "$log/stdout.txt"; then ok; else bad "$1: '$2' not in the report"; fi
+}
+
+# stand_in NAME LIBRARY ARGS...: renders through a stand-in plug-in, which must
+# have been closed properly (it says so on stderr otherwise).
+stand_in() {
+    name=$1; lib=$2; shift 2
+    "$RENDER" --plugin "$lib" "$@" >"$log/stdout.txt" 2>"$log/stderr.txt"
+    rc=$?
+    if [ "$rc" -eq 0 ] && [ ! -s "$log/stderr.txt" ]; then ok
+    else bad "$name: exit $rc: $(cat "$log/stderr.txt")"; fi
+}
+
+same_audio() { # NAME IN OUT [DELAY]
+    name=$1; shift
+    if "$WAVTOOL" same "$@" 2>"$log/check.txt"; then ok; else bad "$name: $(cat "$log/check.txt")"; fi
 }
 
 # The input level lines of the last report.
@@ -175,6 +190,51 @@ rates)
     for rate in 7999 1000001 0 -8000; do expect_error "demo at $rate Hz" --rate $rate -o demo.wav; done
     expect_ok "demo at 8000 Hz" --rate 8000 -o demo.wav
     check_wav "demo at 8000 Hz" demo.wav 2 8000 any
+    ;;
+
+latency)
+    "$WAVTOOL" make mono16.wav 44100 1 30000 pcm16 || exit 1
+    "$WAVTOOL" make tiny.wav 44100 2 10 float || exit 1
+
+    # A stand-in that is 37 frames late and says so once it has processed a block:
+    # the output lines up with the input again and is just as long, whether the
+    # blocks are shorter or longer than the delay.
+    for block in 1 5 36 37 38 333 8192; do
+        stand_in "delay, block $block" "$DELAY" --block $block -o comp.wav mono16.wav
+        same_audio "delay, block $block" mono16.wav comp.wav
+        check_wav "delay, block $block" comp.wav 2 44100 30000
+    done
+    stdout_has "delay report" "^latency *37 samples .*, compensated"
+    stand_in "delay with a tail" "$DELAY" --tail 0.01 --block 100 -o comp.wav mono16.wav
+    same_audio "delay with a tail" mono16.wav comp.wav
+    check_wav "delay with a tail" comp.wav 2 44100 30441
+    stand_in "delay, input shorter than the delay" "$DELAY" -o comp.wav tiny.wav
+    same_audio "delay, input shorter than the delay" tiny.wav comp.wav
+    check_wav "delay, input shorter than the delay" comp.wav 2 44100 10
+
+    # Asked not to compensate: the raw output, late and cut off at the input's end.
+    stand_in "delay, not compensated" "$DELAY" --no-latency-compensation --block 64 -o raw.wav mono16.wav
+    same_audio "delay, not compensated" mono16.wav raw.wav 37
+    check_wav "delay, not compensated" raw.wav 2 44100 30000
+    stdout_has "delay, not compensated" "^latency *37 samples .*, not compensated"
+
+    # Without latency nothing moves.
+    stand_in "passthrough" "$PASSTHROUGH" --block 7 -o pass.wav mono16.wav
+    same_audio "passthrough" mono16.wav pass.wav
+    check_wav "passthrough" pass.wav 2 44100 30000
+    stdout_has "passthrough" "^latency *0 samples (0.00 ms)$"
+
+    # The real plug-in oversampling: as long as the input, and the raw output is
+    # the compensated one exactly the reported latency later.
+    expect_ok "oversampling" --set Oversmpl=1 --block 100 -o comp.wav mono16.wav
+    check_wav "oversampling" comp.wav 2 44100 30000
+    stdout_has "oversampling" "^latency *[1-9][0-9]* samples .*, compensated"
+    latency=$(sed -n 's/^latency *\([0-9]*\) samples.*/\1/p' "$log/stdout.txt")
+    expect_ok "oversampling, not compensated" --set Oversmpl=1 --block 100 --no-latency-compensation \
+        -o raw.wav mono16.wav
+    check_wav "oversampling, not compensated" raw.wav 2 44100 30000
+    if "$WAVTOOL" lag comp.wav raw.wav "$latency" 2>"$log/check.txt"; then ok
+    else bad "oversampling, raw against compensated by $latency: $(cat "$log/check.txt")"; fi
     ;;
 
 *)

@@ -5,7 +5,9 @@
 //                        must not be called (it says so on stderr when it is)
 //   FIXTURE_NO_OUTPUTS   makes a proper instance that has no audio outputs
 //   FIXTURE_PASSTHROUGH  a 2-in/2-out effect that copies input to output exactly
-// The last two count their instances and, when the library is unloaded with
+//   FIXTURE_DELAY        a 2-in/2-out effect that delays its input by kDelay frames and,
+//                        like the real plug-in, reports so from its first block on
+// The last three count their instances and, when the library is unloaded with
 // one never closed by effClose, say so on stderr.
 #include "plugin/vst2abi.h"
 
@@ -42,16 +44,21 @@ FIXTURE_EXPORT AEffect* VSTPluginMain(audioMasterCallback) {
     return &instance;
 }
 
-#elif defined(FIXTURE_PASSTHROUGH) || defined(FIXTURE_NO_OUTPUTS)
+#elif defined(FIXTURE_PASSTHROUGH) || defined(FIXTURE_DELAY) || defined(FIXTURE_NO_OUTPUTS)
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
+constexpr int32_t kDelay = 37;
+
 struct Instance {
     AEffect fx{};  // first, so an AEffect* is also an Instance*
+    std::array<std::array<float, kDelay>, 2> line{};  // the last kDelay input frames, a ring
+    std::size_t pos = 0;                               // the oldest of them
 };
 
 int openInstances = 0;
@@ -79,8 +86,22 @@ intptr_t dispatch(AEffect* fx, int32_t opcode, int32_t, intptr_t, void* ptr, flo
     }
 }
 
-void process(AEffect*, float** in, float** out, int32_t frames) {
+void process(AEffect* fx, float** in, float** out, int32_t frames) {
+#if defined(FIXTURE_DELAY)
+    auto* self = reinterpret_cast<Instance*>(fx);
+    for (int32_t i = 0; i < frames; ++i) {
+        for (std::size_t ch = 0; ch < 2; ++ch) {
+            const float x = in[ch][i];
+            out[ch][i] = self->line[ch][self->pos];
+            self->line[ch][self->pos] = x;
+        }
+        self->pos = (self->pos + 1) % kDelay;
+    }
+    fx->initialDelay = kDelay;  // known once processing has begun, as with the real plug-in
+#else
+    (void)fx;
     for (int ch = 0; ch < 2; ++ch) std::copy_n(in[ch], frames, out[ch]);
+#endif
 }
 
 }  // namespace

@@ -2,10 +2,14 @@
 //   wavtool make PATH RATE CHANNELS FRAMES pcm16|float   writes a known multi-tone signal
 //   wavtool check PATH CHANNELS RATE FRAMES|any           a stereo-float-WAV-style check: format,
 //                                                        size, finite and not silent
-//   wavtool same IN OUT                                  OUT holds IN's samples exactly (a mono IN
-//                                                        on both channels), then only silence
+//   wavtool same IN OUT [DELAY]                          OUT holds IN's samples exactly (a mono IN
+//                                                        on both channels), DELAY frames late (after
+//                                                        silence), then only silence
+//   wavtool lag EARLY LATE N                             equally long files, LATE the same as EARLY
+//                                                        N frames later wherever both have audio
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -73,18 +77,34 @@ int check(const char* path, int channels, int rate, const std::string& frames) {
     return 0;
 }
 
-int same(const char* inPath, const char* outPath) {
+int same(const char* inPath, const char* outPath, long delay) {
     Audio in, out;
     if (!load(inPath, in) || !load(outPath, out)) return fail("cannot read the files");
     if (out.info.channels != 2 || out.info.frames < in.info.frames) return fail("output too short or not stereo");
     const auto inCh = static_cast<std::size_t>(in.info.channels);
-    for (std::size_t i = 0; i < static_cast<std::size_t>(out.info.frames); ++i)
+    for (long i = 0; i < static_cast<long>(out.info.frames); ++i)
         for (std::size_t c = 0; c < 2; ++c) {
-            const bool inside = i < static_cast<std::size_t>(in.info.frames);
-            const float want = inside ? in.samples[i * inCh + std::min(c, inCh - 1)] : 0.0f;
-            if (out.samples[2 * i + c] != want)
+            const long from = i - delay;
+            const bool inside = from >= 0 && from < static_cast<long>(in.info.frames);
+            const auto at = static_cast<std::size_t>(inside ? from : 0) * inCh + std::min(c, inCh - 1);
+            const float want = inside ? in.samples[at] : 0.0f;
+            if (out.samples[2 * static_cast<std::size_t>(i) + c] != want)
                 return fail("frame " + std::to_string(i) + " channel " + std::to_string(c) + " differs");
         }
+    return 0;
+}
+
+int lag(const char* earlyPath, const char* latePath, long n) {
+    Audio early, late;
+    if (!load(earlyPath, early) || !load(latePath, late)) return fail("cannot read the files");
+    if (early.info.channels != late.info.channels || early.info.frames != late.info.frames)
+        return fail("the files differ in length or channels");
+    if (n < 0 || n >= early.info.frames) return fail("lag out of range");
+    const auto ch = static_cast<std::size_t>(early.info.channels);
+    const auto shift = static_cast<std::size_t>(n) * ch;
+    for (std::size_t i = 0; i + shift < late.samples.size(); ++i)
+        if (late.samples[i + shift] != early.samples[i])
+            return fail("frame " + std::to_string(i / ch) + " channel " + std::to_string(i % ch) + " differs");
     return 0;
 }
 
@@ -94,6 +114,7 @@ int main(int argc, char** argv) {
     const std::string cmd = argc > 1 ? argv[1] : "";
     if (cmd == "make" && argc == 7) return make(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atol(argv[5]), argv[6]);
     if (cmd == "check" && argc == 6) return check(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), argv[5]);
-    if (cmd == "same" && argc == 4) return same(argv[2], argv[3]);
-    return fail("usage: wavtool make|check|same ...");
+    if (cmd == "same" && (argc == 4 || argc == 5)) return same(argv[2], argv[3], argc == 5 ? std::atol(argv[4]) : 0);
+    if (cmd == "lag" && argc == 5) return lag(argv[2], argv[3], std::atol(argv[4]));
+    return fail("usage: wavtool make|check|same|lag ...");
 }
