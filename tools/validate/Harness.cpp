@@ -4,6 +4,8 @@
 #include <exception>
 
 #if !defined(_WIN32)
+#include <signal.h>
+#include <string.h>
 #include <unistd.h>
 #endif
 
@@ -29,6 +31,45 @@ std::string format(const char* format, ...)
     std::string text = vformat(format, args);
     va_end(args);
     return text;
+}
+
+namespace {
+char activity[256] = "";
+int crashFd = -1;
+
+#if !defined(_WIN32)
+void onFatalSignal(int sig)
+{
+    if (crashFd >= 0) {
+        char record[300] = "C ";
+        size_t n = 2;
+        for (size_t i = 0; activity[i] && n < sizeof(record) - 2; ++i) record[n++] = activity[i];
+        record[n++] = '\n';
+        [[maybe_unused]] ssize_t w = write(crashFd, record, n);
+    }
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+#endif
+}  // namespace
+
+void setActivity(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(activity, sizeof(activity), format, args);
+    va_end(args);
+}
+
+void installCrashReporter(int fd)
+{
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // Sanitizers report crashes themselves, with more detail.
+    crashFd = fd;
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) signal(sig, onFatalSignal);
+#else
+    (void)fd;
+#endif
 }
 
 void Check::record(const char* format, va_list args)
@@ -111,6 +152,7 @@ void Runner::report(char kind, const std::string& line)
 void Runner::run(const std::string& name, const std::function<void(Check&)>& body)
 {
     begin(name);
+    setActivity("%s", "");
     Check check;
     try {
         body(check);

@@ -125,4 +125,11 @@ struct Group {
 
 const std::vector<Group>& allGroups();
 
+// What the plug-in is being asked to do right now, for the report when it
+// crashes (kept in a fixed buffer; printed by the crash handler).
+void setActivity(const char* format, ...) VALIDATE_PRINTF(1, 2);
+// In a child process of an isolated group: on a fatal signal, send the
+// activity to the parent through `fd`, then die of the signal.
+void installCrashReporter(int fd);
+
 }  // namespace validate

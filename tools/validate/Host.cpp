@@ -4,6 +4,7 @@
 #include "Realtime.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -112,6 +113,7 @@ std::unique_ptr<Module> Module::load(const std::string& path, std::string& error
     }
     module->handle = handle;
     FARPROC symbol = GetProcAddress(handle, "VSTPluginMain");
+    module->entryName = symbol ? "VSTPluginMain" : "main only (no VSTPluginMain)";
     if (!symbol) symbol = GetProcAddress(handle, "main");
     module->entry = reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(symbol));
 #else
@@ -125,6 +127,7 @@ std::unique_ptr<Module> Module::load(const std::string& path, std::string& error
     }
     module->handle = handle;
     void* symbol = dlsym(handle, "VSTPluginMain");
+    module->entryName = symbol ? "VSTPluginMain" : "main only (no VSTPluginMain)";
     if (!symbol) symbol = dlsym(handle, "main");
     module->entry = reinterpret_cast<EntryPoint>(symbol);
 #endif
@@ -402,6 +405,11 @@ double threadSeconds()
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 #endif
+}
+
+double wallSeconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 void setDefaultControlWord()

@@ -25,6 +25,7 @@ public:
     Module& operator=(const Module&) = delete;
 
     EntryPoint entry = nullptr;
+    std::string entryName;  // the exported name the entry point was found under
     std::string path;
 
 private:
@@ -176,6 +177,8 @@ private:
 
 // Thread CPU time in seconds (wall time where the system gives no per-thread clock).
 double threadSeconds();
+// Monotonic wall time in seconds.
+double wallSeconds();
 // Sets the host's floating-point control word (the default one) and reads it.
 void setDefaultControlWord();
 unsigned controlWord();

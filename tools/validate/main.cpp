@@ -124,6 +124,7 @@ void runIsolated(Runner& runner, const Group& group)
         Runner own(runner.options);
         own.rng = runner.rng;
         own.resultFd = fds[1];
+        installCrashReporter(fds[1]);
         alarm(static_cast<unsigned>(runner.options.timeoutSeconds));
         group.run(own);
         std::fflush(stdout);
@@ -132,6 +133,7 @@ void runIsolated(Runner& runner, const Group& group)
     }
     close(fds[1]);
     std::string current;
+    std::string crashActivity;
     bool open = false;
     std::string pending;
     char buffer[4096];
@@ -147,6 +149,8 @@ void runIsolated(Runner& runner, const Group& group)
             if (record.size() > 2 && record[0] == 'B') {
                 current = record.substr(2);
                 open = true;
+            } else if (record.size() > 2 && record[0] == 'C') {
+                crashActivity = record.substr(2);
             } else if (record == "P") {
                 ++runner.passed;
                 open = false;
@@ -172,6 +176,7 @@ void runIsolated(Runner& runner, const Group& group)
         what = format("the process exited with status %d (a sanitizer or leak report?)", WEXITSTATUS(status));
     }
     if (what.empty()) return;
+    if (!crashActivity.empty()) what += ", in " + crashActivity;
     const std::string name = open ? current : std::string(group.name) + ".process";
     std::printf("FAIL  %s: %s\n", name.c_str(), what.c_str());
     std::fflush(stdout);
@@ -217,6 +222,7 @@ int main(int argc, char** argv)
         runner.run("load.entry-point", [&](Check& check) {
             auto module = Module::load(options.plugin, error);
             check.require(module != nullptr, "%s", error.c_str());
+            check.note("%s", module->entryName.c_str());
             loaded = true;
         });
         if (!loaded) {

@@ -290,7 +290,11 @@ public:
             break;
         }
 
+        setActivity("%s(index %d, value %lld, ptr %s, opt %g)", opcodeName(opcode), index,
+                    static_cast<long long>(value), !ptr ? "null" : buffer == &large ? "zeroed buffer" : "other",
+                    static_cast<double>(opt));
         const intptr_t answer = instance.call(opcode, index, value, ptr, opt);
+        setActivity("processing after the calls");
         ++calls;
         checkAnswer(check, instance, opcode, index, answer);
         if (buffer) {

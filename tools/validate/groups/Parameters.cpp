@@ -222,7 +222,12 @@ void parametersGroup(Runner& runner)
         });
         Rng rng(runner.rng.next());
         GuardedBuffer text(64, '#');
-        for (int32_t c = 0; c < changes; ++c) {
+        // Both sides must really overlap: changes go on until the audio
+        // thread has run a good number of blocks too (within a minute).
+        const int64_t minBlocks = options.quick ? 500 : 2000;
+        const double deadline = wallSeconds() + 60.0;
+        int32_t c = 0;
+        for (; c < changes || (blocks.load(std::memory_order_relaxed) < minBlocks && wallSeconds() < deadline); ++c) {
             const int32_t index = static_cast<int32_t>(rng.below(static_cast<uint32_t>(params)));
             instance.setParameter(index, static_cast<float>(rng.unit()));
             const float back = instance.getParameter(index);
@@ -239,7 +244,9 @@ void parametersGroup(Runner& runner)
         done.store(true, std::memory_order_release);
         audio.join();
         check.expect(scan.clean(), "audio while automated: %s", scan.describe().c_str());
-        check.note("%d changes from a second thread during %lld audio blocks", changes,
+        check.expect(blocks.load() >= minBlocks, "only %lld audio blocks ran during the changes",
+                     static_cast<long long>(blocks.load()));
+        check.note("%d changes from a second thread during %lld audio blocks", c,
                    static_cast<long long>(blocks.load()));
     });
 }
