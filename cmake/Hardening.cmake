@@ -36,6 +36,5 @@ if(Z5R_FUZZ)
                         -fsanitize=float-cast-overflow -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined)
     # After the root has made its targets, add the fuzzer beside them.
-    cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR}
-        CALL add_subdirectory ${CMAKE_SOURCE_DIR}/fuzz ${CMAKE_BINARY_DIR}/fuzz)
+    cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL include ${CMAKE_SOURCE_DIR}/fuzz/fuzz.cmake)
 endif()
