@@ -35,9 +35,10 @@ std::string format(const char* format, ...)
 
 namespace {
 char activity[256] = "";
-int crashFd = -1;
 
 #if !defined(_WIN32)
+int crashFd = -1;
+
 void onFatalSignal(int sig)
 {
     if (crashFd >= 0) {
