@@ -1,11 +1,13 @@
 #!/bin/sh
 # Installs the Debian 12 packages that building and testing need: the
 # native tool chain and libraries, the MinGW-w64 cross compiler for the
-# Windows plug-in, and Wine with a virtual X server to run its tests.
+# Windows plug-in, Wine with a virtual X server to run its tests, and clang
+# with its runtime libraries for the fuzzer (g++ brings the sanitizers).
 set -eu
 packages="g++ cmake ninja-build pkg-config python3
   libgtest-dev googletest libbenchmark-dev libsndfile1-dev libpng-dev
-  g++-mingw-w64-x86-64-posix wine64 xvfb xauth"
+  g++-mingw-w64-x86-64-posix wine64 xvfb xauth
+  clang-14 libclang-rt-14-dev"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 missing=""
