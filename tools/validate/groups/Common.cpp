@@ -17,7 +17,7 @@ std::unique_ptr<Module> requireModule(const Options& options, Check& check)
 
 const std::vector<Setting>& gridSettings()
 {
-    static const std::vector<Setting> settings = {{"min", 0.0f}, {"max", 1.0f}};
+    static const std::vector<Setting> settings = {{"min", 0.0f}, {"mid", 0.5f}, {"max", 1.0f}};
     return settings;
 }
 

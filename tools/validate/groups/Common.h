@@ -16,7 +16,7 @@ std::unique_ptr<Module> requireModule(const Options& options, Check& check);
 
 // Every parameter at one normalized value: the grid's plug-in settings.
 // "min" and "max" put every switch (an oversampling switch among them) to
-// both ends.
+// both ends; "mid" puts choices among three or more in the middle.
 struct Setting {
     const char* name;
     float value;
