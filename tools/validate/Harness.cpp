@@ -150,8 +150,16 @@ void Runner::report(char kind, const std::string& line)
 #endif
 }
 
+bool Runner::passOver(const std::string& name)
+{
+    if (resumeAfter.empty()) return false;
+    if (name == resumeAfter) resumeAfter.clear();
+    return true;
+}
+
 void Runner::run(const std::string& name, const std::function<void(Check&)>& body)
 {
+    if (passOver(name)) return;
     begin(name);
     setActivity("%s", "");
     Check check;
@@ -181,6 +189,7 @@ void Runner::run(const std::string& name, const std::function<void(Check&)>& bod
 
 void Runner::skip(const std::string& name, const std::string& reason)
 {
+    if (passOver(name)) return;
     begin(name);
     report('S', "SKIP  " + name + ": " + reason);
 }

@@ -110,10 +110,14 @@ public:
     // Where results go besides stdout: the parent of an isolated group
     // reads them from this descriptor (-1: none).
     int resultFd = -1;
+    // When set, tests are passed over silently up to and including this
+    // one: how a group goes on after a test that crashed its process.
+    std::string resumeAfter;
 
 private:
     void report(char kind, const std::string& line);
     void begin(const std::string& name);
+    bool passOver(const std::string& name);
 };
 
 // A named group of tests.

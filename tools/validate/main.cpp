@@ -101,29 +101,29 @@ bool parse(int argc, char** argv, Options& options, bool& list)
 #if !defined(_WIN32)
 // Runs one group in a child process, so that a crash or a hang of the
 // plug-in is reported as the failure of the test it happened in and the
-// other groups still run. The child reports each test's start and result
-// through a pipe.
-void runIsolated(Runner& runner, const Group& group)
+// other tests still run. The child reports each test's start and result
+// (and, on a crash, the call it crashed in) through a pipe. After a crash
+// in a test, a new child goes on with the tests after it.
+// Returns false when the group could not be isolated.
+bool runChild(Runner& runner, const Group& group, const std::string& resumeAfter, std::string& crashedIn)
 {
+    crashedIn.clear();
     int fds[2];
-    if (pipe(fds) != 0) {
-        group.run(runner);
-        return;
-    }
+    if (pipe(fds) != 0) return false;
     std::fflush(stdout);
     std::fflush(stderr);
     const pid_t child = fork();
     if (child < 0) {
         close(fds[0]);
         close(fds[1]);
-        group.run(runner);
-        return;
+        return false;
     }
     if (child == 0) {
         close(fds[0]);
         Runner own(runner.options);
         own.rng = runner.rng;
         own.resultFd = fds[1];
+        own.resumeAfter = resumeAfter;
         installCrashReporter(fds[1]);
         alarm(static_cast<unsigned>(runner.options.timeoutSeconds));
         group.run(own);
@@ -175,12 +175,30 @@ void runIsolated(Runner& runner, const Group& group)
     } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
         what = format("the process exited with status %d (a sanitizer or leak report?)", WEXITSTATUS(status));
     }
-    if (what.empty()) return;
+    if (what.empty()) return true;
     if (!crashActivity.empty()) what += ", in " + crashActivity;
     const std::string name = open ? current : std::string(group.name) + ".process";
     std::printf("FAIL  %s: %s\n", name.c_str(), what.c_str());
     std::fflush(stdout);
     ++runner.failed;
+    // A crash inside a test: the tests after it still get their turn.
+    if (open && WIFSIGNALED(status) && WTERMSIG(status) != SIGALRM) crashedIn = current;
+    return true;
+}
+
+void runIsolated(Runner& runner, const Group& group)
+{
+    std::string resumeAfter;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        std::string crashedIn;
+        if (!runChild(runner, group, resumeAfter, crashedIn)) {
+            runner.resumeAfter = resumeAfter;
+            group.run(runner);
+            return;
+        }
+        if (crashedIn.empty()) return;
+        resumeAfter = crashedIn;
+    }
 }
 #endif
 
