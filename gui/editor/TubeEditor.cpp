@@ -93,6 +93,9 @@ bool TubeEditor::getRect(ERect** out)
 
 bool TubeEditor::open(void* parentWindow)
 {
+    // A host that opens the editor again without closing it gets one window,
+    // not a second one beside an orphan that outlives the editor.
+    if (window) close();
     systemWindow = parentWindow;
     aboutShown = false;
     window = CreateWindowExA(0, kWindowClass, kWindowName, WS_CHILD, rect.left, rect.top, rect.right - rect.left,

@@ -131,6 +131,15 @@ TEST_F(Editor, RectangleAndWindow)
     call(effect, effEditClose);
     EXPECT_FALSE(IsWindow(editor));
     call(effect, effEditClose);  // twice: nothing more happens
+
+    // Opened twice without a close: one window, in the latest parent.
+    TestParent other;
+    open();
+    call(effect, effEditOpen, 0, other.hwnd);
+    EXPECT_EQ(FindWindowExA(parent.hwnd, nullptr, "KTubeWndClass", nullptr), nullptr);
+    EXPECT_NE(FindWindowExA(other.hwnd, nullptr, "KTubeWndClass", nullptr), nullptr);
+    call(effect, effEditClose);
+    EXPECT_EQ(FindWindowExA(other.hwnd, nullptr, "KTubeWndClass", nullptr), nullptr);
 }
 
 TEST_F(Editor, FifteenControlsAtTheirPlaces)
