@@ -158,12 +158,8 @@ void cpuTest(Runner& runner, Check& check, const Module& module, const Setting& 
 
 void badAudioGroup(Runner& runner)
 {
-    std::string error;
-    auto module = Module::load(runner.options.plugin, error);
-    if (!module) {
-        runner.run("bad-audio.load", [&](Check& check) { check.require(false, "%s", error.c_str()); });
-        return;
-    }
+    auto module = loadForGroup(runner, "bad-audio");
+    if (!module) return;
     for (const Setting& setting : gridSettings()) {
         for (const Kind& kind : kKinds)
             runner.run(format("bad-audio.%s.%s", setting.name, kind.name),

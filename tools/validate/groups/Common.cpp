@@ -15,6 +15,15 @@ std::unique_ptr<Module> requireModule(const Options& options, Check& check)
     return module;
 }
 
+std::unique_ptr<Module> loadForGroup(Runner& runner, const char* group)
+{
+    std::string error;
+    auto module = Module::load(runner.options.plugin, error);
+    if (!module)
+        runner.run(std::string(group) + ".load", [&](Check& check) { check.require(false, "%s", error.c_str()); });
+    return module;
+}
+
 const std::vector<Setting>& gridSettings()
 {
     static const std::vector<Setting> settings = {{"min", 0.0f}, {"mid", 0.5f}, {"max", 1.0f}};

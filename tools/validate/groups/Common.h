@@ -14,6 +14,10 @@ namespace validate {
 // Loads the library under test; ends the test when it cannot.
 std::unique_ptr<Module> requireModule(const Options& options, Check& check);
 
+// Loads the library under test for a whole group; when it cannot, reports
+// the failure as the test "<group>.load" and gives null.
+std::unique_ptr<Module> loadForGroup(Runner& runner, const char* group);
+
 // Every parameter at one normalized value: the grid's plug-in settings.
 // "min" and "max" put every switch (an oversampling switch among them) to
 // both ends; "mid" puts choices among three or more in the middle.

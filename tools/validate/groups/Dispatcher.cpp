@@ -372,13 +372,8 @@ void dispatcherGroup(Runner& runner)
     const Options& options = runner.options;
     const int32_t perOpcode = options.quick ? 40 : 200;
 
-    std::unique_ptr<Module> module;
-    std::string error;
-    module = Module::load(options.plugin, error);
-    if (!module) {
-        runner.run("dispatcher.load", [&](Check& check) { check.require(false, "%s", error.c_str()); });
-        return;
-    }
+    auto module = loadForGroup(runner, "dispatcher");
+    if (!module) return;
 
     for (int32_t opcode = -10; opcode <= 100; ++opcode) {
         if (excluded(opcode)) continue;

@@ -117,13 +117,8 @@ void closeEditor(Check& check, Instance& instance, ParentWindow& parent, const c
 
 void editorGroup(Runner& runner)
 {
-    const Options& options = runner.options;
-    std::string error;
-    auto module = Module::load(options.plugin, error);
-    if (!module) {
-        runner.run("editor.load", [&](Check& check) { check.require(false, "%s", error.c_str()); });
-        return;
-    }
+    auto module = loadForGroup(runner, "editor");
+    if (!module) return;
     bool hasEditor = false;
     {
         Instance probe(*module);
@@ -136,6 +131,7 @@ void editorGroup(Runner& runner)
 #if !defined(_WIN32)
     for (const char* name : kTests) runner.skip(name, "editor checks need a Windows parent window (Windows build)");
 #else
+    const Options& options = runner.options;
     {
         ParentWindow probe;
         if (!probe.handle) {

@@ -68,12 +68,8 @@ void compare(Check& check, const Options& options, const Render& alone, const Re
 void instancesGroup(Runner& runner)
 {
     const Options& options = runner.options;
-    std::string error;
-    auto module = Module::load(options.plugin, error);
-    if (!module) {
-        runner.run("instances.load", [&](Check& check) { check.require(false, "%s", error.c_str()); });
-        return;
-    }
+    auto module = loadForGroup(runner, "instances");
+    if (!module) return;
     const int32_t count = 4;
     const int64_t frames = static_cast<int64_t>(kRate * (options.quick ? 0.5 : 2.0));
     const std::vector<Voice> voices = makeVoices(runner.rng, *module, count);

@@ -139,12 +139,8 @@ void wildTest(Runner& runner, Check& check, const Module& module, int32_t only)
 void parametersGroup(Runner& runner)
 {
     const Options& options = runner.options;
-    std::string error;
-    auto module = Module::load(options.plugin, error);
-    if (!module) {
-        runner.run("parameters.load", [&](Check& check) { check.require(false, "%s", error.c_str()); });
-        return;
-    }
+    auto module = loadForGroup(runner, "parameters");
+    if (!module) return;
     int32_t params = 0;
     std::vector<std::string> names;
     {

@@ -92,12 +92,8 @@ void processingGroup(Runner& runner)
         blocks = {0, 1, 17, 512, 4096};
     }
 
-    std::string error;
-    auto module = Module::load(options.plugin, error);
-    if (!module) {
-        runner.run("processing.load", [&](Check& check) { check.require(false, "%s", error.c_str()); });
-        return;
-    }
+    auto module = loadForGroup(runner, "processing");
+    if (!module) return;
 
     for (const Setting& setting : gridSettings()) {
         for (double rate : rates) {

@@ -70,12 +70,8 @@ std::string randomName(Rng& rng, size_t length)
 void programsGroup(Runner& runner)
 {
     const Options& options = runner.options;
-    std::string error;
-    auto module = Module::load(options.plugin, error);
-    if (!module) {
-        runner.run("programs.load", [&](Check& check) { check.require(false, "%s", error.c_str()); });
-        return;
-    }
+    auto module = loadForGroup(runner, "programs");
+    if (!module) return;
     int32_t programs = 0, params = 0;
     {
         Instance probe(*module);

@@ -39,12 +39,8 @@ void realtimeGroup(Runner& runner)
         for (const char* name : names) runner.skip(name, rt::unavailableReason());
         return;
     }
-    std::string error;
-    auto module = Module::load(options.plugin, error);
-    if (!module) {
-        runner.run("realtime.load", [&](Check& check) { check.require(false, "%s", error.c_str()); });
-        return;
-    }
+    auto module = loadForGroup(runner, "realtime");
+    if (!module) return;
     const int32_t blocks = options.quick ? 100 : 400;
     constexpr int32_t kFrames = 256;
 
