@@ -15,6 +15,17 @@ std::unique_ptr<Module> requireModule(const Options& options, Check& check)
     return module;
 }
 
+TwoCopies::TwoCopies(const Options& options, const char* firstTag, const char* secondTag, Check& check)
+    : first(options.plugin, firstTag), second(options.plugin, secondTag)
+{
+    check.require(first.ok() && second.ok(), "cannot copy the library to a temporary folder");
+    std::string why;
+    a = Module::load(first.path, why);
+    check.require(a != nullptr, "cannot load the first copy: %s", why.c_str());
+    b = Module::load(second.path, why);
+    check.require(b != nullptr, "cannot load the second copy: %s", why.c_str());
+}
+
 std::unique_ptr<Module> loadForGroup(Runner& runner, const char* group)
 {
     std::string error;

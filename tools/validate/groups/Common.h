@@ -18,6 +18,15 @@ std::unique_ptr<Module> requireModule(const Options& options, Check& check);
 // the failure as the test "<group>.load" and gives null.
 std::unique_ptr<Module> loadForGroup(Runner& runner, const char* group);
 
+// Two copies of the library under test, each loaded on its own, so that the
+// system keeps two sets of the library's global state. Ends the test when
+// either copy cannot be made or loaded. The modules go before the files.
+struct TwoCopies {
+    TwoCopies(const Options& options, const char* firstTag, const char* secondTag, Check& check);
+    LibraryCopy first, second;
+    std::unique_ptr<Module> a, b;
+};
+
 // Every parameter at one normalized value: the grid's plug-in settings.
 // "min" and "max" put every switch (an oversampling switch among them) to
 // both ends; "mid" puts choices among three or more in the middle.

@@ -223,15 +223,9 @@ void editorGroup(Runner& runner)
     });
 
     runner.run(kTests[6], [&](Check& check) {
-        LibraryCopy first(options.plugin, "one"), second(options.plugin, "two");
-        check.require(first.ok() && second.ok(), "cannot copy the library to a temporary folder");
-        std::string why;
-        auto moduleA = Module::load(first.path, why);
-        check.require(moduleA != nullptr, "cannot load the first copy: %s", why.c_str());
-        auto moduleB = Module::load(second.path, why);
-        check.require(moduleB != nullptr, "cannot load the second copy: %s", why.c_str());
+        TwoCopies copies(options, "one", "two", check);
         {
-            Instance a(*moduleA), b(*moduleB);
+            Instance a(*copies.a), b(*copies.b);
             ParentWindow parentA, parentB;
             openEditor(check, a, parentA, 0);
             openEditor(check, b, parentB, 0);
@@ -243,8 +237,6 @@ void editorGroup(Runner& runner)
             closeEditor(check, a, parentA, "first copy");
             closeEditor(check, b, parentB, "second copy");
         }
-        moduleA.reset();
-        moduleB.reset();
     });
 #endif
 }

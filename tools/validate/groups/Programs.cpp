@@ -123,15 +123,9 @@ void programsGroup(Runner& runner)
         if (programs == 0 && params == 0) check.skip("no programs and no parameters");
         // The saving and the restoring instance come from two copies of the
         // library, so that nothing global the two might share carries the state.
-        LibraryCopy first(options.plugin, "save"), second(options.plugin, "restore");
-        check.require(first.ok() && second.ok(), "cannot copy the library to a temporary folder");
-        std::string why;
-        auto moduleA = Module::load(first.path, why);
-        check.require(moduleA != nullptr, "cannot load the first copy: %s", why.c_str());
-        auto moduleB = Module::load(second.path, why);
-        check.require(moduleB != nullptr, "cannot load the second copy: %s", why.c_str());
+        TwoCopies copies(options, "save", "restore", check);
 
-        Instance a(*moduleA);
+        Instance a(*copies.a);
         // Edits a host's user would make: every program renamed and set.
         Rng rng(runner.rng.next());
         for (int32_t p = 0; p < programs; ++p) {
@@ -147,7 +141,7 @@ void programsGroup(Runner& runner)
             for (int32_t i = 0; i < params; ++i) a.setParameter(i, static_cast<float>(rng.unit()));
         const SavedState state = save(a);
 
-        Instance b(*moduleB);
+        Instance b(*copies.b);
         if (programs == 0) {
             for (int32_t i = 0; i < params; ++i) b.setParameter(i, a.getParameter(i));
         } else {
