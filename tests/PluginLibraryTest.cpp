@@ -1,6 +1,7 @@
 // The built plug-in library, loaded and driven through its exported entry
 // point the way a host does it: every opcode's answer, text limits with
 // guard bytes, audio through the AEffect record, and effClose.
+#include "LoadedPlugin.h"
 #include "plugin/vst2abi.h"
 
 #include <gtest/gtest.h>
@@ -10,39 +11,12 @@
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
 
 namespace {
 
-using EntryPoint = AEffect*(VST_CALL*)(audioMasterCallback);
-
-struct Library {
-    EntryPoint vstPluginMain = nullptr;
-    EntryPoint main = nullptr;
-
-    Library()
-    {
-#if defined(_WIN32)
-        HMODULE module = LoadLibraryA(Z5R_PLUGIN_FILE);
-        if (!module) return;
-        vstPluginMain = reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module, "VSTPluginMain")));
-        main = reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module, "main")));
-#else
-        void* module = dlopen("./" Z5R_PLUGIN_FILE, RTLD_NOW | RTLD_LOCAL);
-        if (!module) return;
-        vstPluginMain = reinterpret_cast<EntryPoint>(dlsym(module, "VSTPluginMain"));
-        main = reinterpret_cast<EntryPoint>(dlsym(module, "main"));
-#endif
-    }
-};
-
-const Library& library()
+const LoadedPlugin& library()
 {
-    static Library lib;
+    static LoadedPlugin lib(Z5R_PLUGIN_FILE);
     return lib;
 }
 
