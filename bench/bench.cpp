@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -51,15 +52,16 @@ BENCHMARK(ProcessReplacing)->Arg(1)->Arg(16)->ArgName("factor");
 // One full re-preparation of the tables, for each tube at 48 kHz.
 void Prepare(benchmark::State& state)
 {
-    TriodeProcessor dsp;
-    dsp.setTriodeIndex(static_cast<int32_t>(state.range(0)));
-    dsp.setOversampling(static_cast<int32_t>(state.range(1)));
-    dsp.setSampleRate(kRealTimeRate);
-    dsp.setSupplyVoltage(350.0);
-    dsp.setCathodeCapacitor(1e-6);
+    StageSettings stage;
+    stage.triode = static_cast<int32_t>(state.range(0));
+    stage.oversampling = static_cast<int32_t>(state.range(1));
+    stage.sampleRate = kRealTimeRate;
+    stage.supplyVoltage = 350.0;
+    stage.cathodeCapacitor = 1e-6;
+    auto tables = std::make_unique<TriodeTables>();
     for (auto _ : state) {
-        dsp.prepare();
-        benchmark::DoNotOptimize(dsp.quiescentPlate);
+        tables->build(stage);
+        benchmark::DoNotOptimize(tables->quiescentPlate);
     }
 }
 BENCHMARK(Prepare)

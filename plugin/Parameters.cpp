@@ -1,11 +1,10 @@
 #include "plugin/Parameters.h"
 
-#include "plugin/Lock.h"
+#include "engine/Lock.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-
-const char* const kTriodeNames[3] = {"12AX7", "12AT7", "12AU7"};
 
 namespace {
 
@@ -17,17 +16,6 @@ struct ParameterText {
 constexpr ParameterText kParameterTexts[kNumParams] = {
     {"Oversmpl", "x"}, {"Gain", "dB"},  {"Level", "dB"},   {"Triode", ""},
     {"Voltage", "V"},  {"Cap", "uF"},   {"Normaliz", ""},
-};
-
-constexpr ProgramRecord kFactoryBank[kNumPrograms] = {
-    {"Default", {0.0f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f}},
-    {"Smooth", {0.0f, 0.75f, 0.55f, 2.0f, 2.0f, 2.0f, 0.0f}},
-    {"Moderate", {1.0f, 0.8f, 0.45f, 0.0f, 2.0f, 1.0f, 0.0f}},
-    {"Maximum Overdrive", {1.0f, 1.0f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f}},
-    {"Default", {0.0f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f}},
-    {"Default", {0.0f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f}},
-    {"Default", {0.0f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f}},
-    {"Default", {0.0f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f}},
 };
 
 bool inRange(int32_t index) noexcept
@@ -43,20 +31,18 @@ Lock& bankLock() noexcept
 
 }  // namespace
 
-ProgramRecord programBank[kNumPrograms] = {
-    kFactoryBank[0], kFactoryBank[1], kFactoryBank[2], kFactoryBank[3],
-    kFactoryBank[4], kFactoryBank[5], kFactoryBank[6], kFactoryBank[7],
-};
-
-int32_t tableIndex(float value) noexcept
+ProgramRecord factoryRecord(int32_t row) noexcept
 {
-    const float scaled = value * 3.0f;
-    if (!(scaled >= 1.0f)) return 0;
-    return scaled >= 2.0f ? 2 : 1;
+    ProgramRecord record{};
+    std::strncpy(record.name, kFactoryPrograms[row].name, kProgramNameLength);
+    std::copy(kFactoryPrograms[row].values, kFactoryPrograms[row].values + kNumParams, record.values);
+    return record;
 }
 
-float gainDecibels(float value) noexcept { return value * 48.0f - 12.0f; }
-float levelDecibels(float value) noexcept { return value * 48.0f - 24.0f; }
+ProgramRecord programBank[kNumPrograms] = {
+    factoryRecord(0), factoryRecord(1), factoryRecord(2), factoryRecord(3),
+    factoryRecord(4), factoryRecord(5), factoryRecord(6), factoryRecord(7),
+};
 
 const char* parameterName(int32_t index) noexcept
 {
@@ -111,6 +97,6 @@ void unlockProgramBank() noexcept { bankLock().leave(); }
 void resetProgramBank() noexcept
 {
     lockProgramBank();
-    std::memcpy(programBank, kFactoryBank, sizeof(programBank));
+    for (int32_t row = 0; row < kNumPrograms; ++row) programBank[row] = factoryRecord(row);
     unlockProgramBank();
 }

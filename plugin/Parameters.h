@@ -1,22 +1,12 @@
-// The seven automatable parameters, their names, labels and display texts,
-// and the bank of eight programs shared by every instance in the process.
+// The seven parameters as a VST 2.4 host shows them -- names, labels and
+// display texts within the interface's text limits -- and the bank of eight
+// programs shared by every instance in the process.
 #pragma once
+
+#include "engine/Parameters.h"
 
 #include <cstddef>
 #include <cstdint>
-
-enum ParamIndex : int32_t {
-    kParamOversample = 0,
-    kParamGain = 1,
-    kParamLevel = 2,
-    kParamTriode = 3,
-    kParamVoltage = 4,
-    kParamCap = 5,
-    kParamNormalize = 6,
-    kNumParams = 7
-};
-
-constexpr int32_t kNumPrograms = 8;
 
 // Text limits of the host interface, in characters; a terminator follows.
 constexpr size_t kParamTextLength = 8;    // names and labels
@@ -24,22 +14,6 @@ constexpr size_t kDisplayBufferSize = 8;  // display texts: 7 characters and the
 constexpr size_t kProgramNameLength = 24;
 constexpr size_t kEffectNameLength = 32;
 constexpr size_t kVendorTextLength = 64;
-
-extern const char* const kTriodeNames[3];
-constexpr double kSupplyVoltages[3] = {150.0, 250.0, 350.0};  // volts
-constexpr double kCathodeCaps[3] = {4.7e-7, 1e-6, 2.2e-5};    // farads
-
-// Which of three table entries a normalized value selects: trunc(v * 3) in
-// single precision, capped at 2. Values below 1/3 -- negative ones and NaN
-// included -- select entry 0, so a wild value can never index outside.
-int32_t tableIndex(float value) noexcept;
-
-// Input gain in dB for a normalized Gain value: -12 to +36 dB over 0 to 1.
-float gainDecibels(float value) noexcept;
-// Output level in dB for a normalized Level value: -24 to +24 dB over 0 to 1.
-float levelDecibels(float value) noexcept;
-// Oversampling switch and normalisation switch: on from 0.5.
-inline bool switchIsOn(float value) noexcept { return value >= 0.5f; }
 
 const char* parameterName(int32_t index) noexcept;   // "Unknown" when out of range
 const char* parameterLabel(int32_t index) noexcept;  // nullptr when out of range
@@ -57,6 +31,9 @@ struct ProgramRecord {
     float values[kNumParams];
 };
 static_assert(sizeof(ProgramRecord) == 52);
+
+// Row `row` (0..7) of the factory programs.
+ProgramRecord factoryRecord(int32_t row) noexcept;
 
 // The factory bank, loaded with the library. Edits made through one instance
 // are seen by every other instance in the process; nothing is written to disk.

@@ -2,18 +2,10 @@
 
 #include "plugin/EditorBase.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace {
-
-constexpr float kMinSampleRate = 8000.0f;
-constexpr float kMaxSampleRate = 1000000.0f;
-// The DC blocker's corner is kDcCorner / pi, about 1.54 Hz.
-constexpr double kDcCorner = 4.835589941972921;
-// The scope feed writes one point per (spacing + 1) frames: 512 points
-// spread over the editor's 20 ms refresh period.
-constexpr float kScopeRefreshMs = 20.0f;
-constexpr float kScopePerRingAndMs = 1.953125e-6f;  // 1 / (512 * 1000)
 
 bool paramInRange(int32_t index) noexcept
 {
@@ -25,10 +17,15 @@ bool paramInRange(int32_t index) noexcept
 TubeEffect::TubeEffect(audioMasterCallback hostCallback)
     : EffectBaseX(hostCallback, kNumPrograms, kNumParams)
 {
+    // The engine starts with every change pending, at 48 kHz, the scope feed
+    // off; the values come from program row 0.
     curProgram = 0;
-    for (int32_t i = 0; i < kNumParams; ++i) setParameter(i, programBank[0].values[i]);
-    restartScopeFeed(kScopeFeedOff);
-    setSampleRate(48000.0f);
+    float values[kNumParams];
+    lockProgramBank();
+    std::memcpy(values, programBank[0].values, sizeof(values));
+    unlockProgramBank();
+    engine.setParameters(values);
+    sampleRate = engine.getSampleRate();
 
     cEffect.numInputs = getChannelCount();
     cEffect.numOutputs = 2;
@@ -36,7 +33,7 @@ TubeEffect::TubeEffect(audioMasterCallback hostCallback)
     setFlag(effFlagsIsSynth, false);
     setFlag(effFlagsProgramChunks, false);
     setFlag(effFlagsCanReplacing, true);
-    setInitialDelay(0);
+    setInitialDelay(engine.latency());
 
     // The editor attaches itself (editor pointer and effFlagsHasEditor).
     createEditor(this);
@@ -51,67 +48,46 @@ TubeEffect::~TubeEffect()
 
 void TubeEffect::setSampleRate(float rate)
 {
-    if (!(rate >= kMinSampleRate && rate <= kMaxSampleRate)) return;
-    sampleRate = rate;
-    if (getScopeDecimation() != kScopeFeedOff) startScopeFeed();
-    {
-        LockGuard hold(paramLock);
-        changeMask |= 1 << kParamOversample;  // hands the new rate to the processor
-    }
-    const double fs = rate;
-    const double c = 1.0 / (fs + kDcCorner);
-    dcBlocker = DcBlocker{};
-    dcBlocker.b0 = fs * c;
-    dcBlocker.b1 = -fs * c;
-    dcBlocker.b2 = 0.0;
-    dcBlocker.a1 = (kDcCorner - fs) * c;
-    dcBlocker.a2 = 0.0;
+    if (engine.setSampleRate(rate)) sampleRate = rate;
 }
 
-void TubeEffect::restartScopeFeed(uint32_t decimation) noexcept
+void TubeEffect::resume() { engine.prepareTables(); }
+
+void TubeEffect::processReplacing(float** inputs, float** outputs, int32_t sampleFrames)
 {
-    scopeCounter.store(0, std::memory_order_relaxed);
-    scopeWriteIndex.store(0, std::memory_order_relaxed);
-    scopeDecimation.store(decimation, std::memory_order_relaxed);
+    if (!inputs || !outputs || !inputs[0] || !outputs[0]) return;
+    const bool stereo = getChannelCount() == 2;
+    engine.process(inputs[0], stereo ? inputs[1] : nullptr, outputs[0], stereo ? outputs[1] : nullptr,
+                   sampleFrames);
 }
 
-void TubeEffect::startScopeFeed() noexcept
+void TubeEffect::latencyMayHaveChanged() noexcept
 {
-    const float spacing = sampleRate * kScopeRefreshMs * kScopePerRingAndMs;
-    restartScopeFeed(static_cast<uint32_t>(spacing));
-}
-
-void TubeEffect::stopScopeFeed() noexcept { restartScopeFeed(kScopeFeedOff); }
-
-int32_t TubeEffect::getChangeMask()
-{
-    LockGuard hold(paramLock);
-    return changeMask;
+    const int32_t latency = engine.latency();
+    if (std::atomic_ref<int32_t>(cEffect.initialDelay).exchange(latency) != latency)
+        callHost(audioMasterIOChanged, 0, 0, nullptr, 0.0f);
 }
 
 void TubeEffect::setParameter(int32_t index, float value)
 {
-    if (!paramInRange(index)) return;
-    LockGuard hold(paramLock);
-    paramValues[index] = value;
-    changeMask |= 1 << index;
+    engine.setParameter(index, value);
+    if (index == kParamOversample) latencyMayHaveChanged();
 }
 
-float TubeEffect::getParameter(int32_t index)
-{
-    if (!paramInRange(index)) return 0.0f;
-    LockGuard hold(paramLock);
-    return paramValues[index];
-}
+float TubeEffect::getParameter(int32_t index) { return engine.getParameter(index); }
 
 void TubeEffect::setProgram(int32_t program)
 {
     if (static_cast<uint32_t>(program) >= static_cast<uint32_t>(kNumPrograms) || program == curProgram) return;
+    float values[kNumParams];
     lockProgramBank();
     for (int32_t i = 0; i < kNumParams; ++i) programBank[curProgram].values[i] = getParameter(i);
     curProgram = program;
-    for (int32_t i = 0; i < kNumParams; ++i) setParameter(i, programBank[program].values[i]);
+    std::memcpy(values, programBank[program].values, sizeof(values));
     unlockProgramBank();
+    // All seven land in one block.
+    engine.setParameters(values);
+    latencyMayHaveChanged();
 }
 
 void TubeEffect::setProgramName(char* name)
@@ -141,7 +117,7 @@ void TubeEffect::getParameterDisplay(int32_t index, char* text)
     if (!text || !paramInRange(index)) return;
     // The oversampling factor shown is the one in force, not the stored value.
     const float value = index == kParamOversample ? 0.0f : getParameter(index);
-    formatParameterDisplay(index, value, dsp.getOversampling(), text);
+    formatParameterDisplay(index, value, engine.oversamplingInForce(), text);
 }
 
 void TubeEffect::getParameterName(int32_t index, char* text)

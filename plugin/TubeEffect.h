@@ -1,13 +1,13 @@
-// The one object per plug-in instance: the host-interface layer, the seven
-// parameters and the programs, the triode processor, the output smoothing
-// and DC blocker, and the state shared between the host's user-interface
-// thread, its audio thread and the editor.
+// The VST 2.4 face of the effect: one object per plug-in instance over the
+// format-neutral engine. It holds the host-interface layer (dispatcher and
+// AEffect record), the parameter texts within the interface's limits, the
+// programs, the speaker arrangement and the latency the host reads; the
+// engine does the rest.
 #pragma once
 
-#include "dsp/TriodeProcessor.h"
+#include "engine/TubeEngine.h"
 #include "plugin/EditorBase.h"
 #include "plugin/EffectBase.h"
-#include "plugin/Lock.h"
 #include "plugin/Parameters.h"
 
 #include <atomic>
@@ -18,20 +18,6 @@ constexpr int32_t kVendorVersion = 1060;
 constexpr const char* kEffectName = "Korvane Z5R";
 constexpr const char* kVendorName = "QMV";
 constexpr const char* kProductName = "QMV Korvane Z5R";
-
-// The scope feed spacing that means "off".
-constexpr uint32_t kScopeFeedOff = 0xFFFFFFFFu;
-
-// First-order DC-blocking high-pass, direct form II, one lane per channel.
-// Coefficients in double precision, state and arithmetic in single.
-struct DcBlocker {
-    double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
-    float w1[2] = {0.0f, 0.0f};
-    float w2[2] = {0.0f, 0.0f};
-
-    // [audio thread] One step of one lane.
-    float step(int32_t lane, float x) noexcept;
-};
 
 class EditorBase;
 
@@ -45,14 +31,18 @@ public:
     explicit TubeEffect(audioMasterCallback hostCallback);
     ~TubeEffect() override;
 
-    // [UI thread] Accepts 8000 to 1000000 Hz; anything else is ignored.
+    // [UI thread, processing suspended] Accepts 8000 to 1000000 Hz; anything
+    // else is ignored.
     void setSampleRate(float rate) override;
+    // [UI thread] Processing switches on: the tables of the rate get ready.
+    void resume() override;
     // [audio thread]
     void processReplacing(float** inputs, float** outputs, int32_t sampleFrames) override;
 
-    // [any thread] Parameters and programs.
+    // [any thread; never waits] Parameters and programs.
     void setParameter(int32_t index, float value) override;
     float getParameter(int32_t index) override;
+    // [UI thread]
     void setProgram(int32_t program) override;
     void setProgramName(char* name) override;
     void getProgramName(char* name) override;
@@ -67,40 +57,25 @@ public:
     int32_t getVendorVersion() override { return kVendorVersion; }
 
     // [UI thread] Scope feed control, used by the editor on open and close.
-    void startScopeFeed() noexcept;
-    void stopScopeFeed() noexcept;
+    void startScopeFeed() noexcept { engine.startScopeFeed(); }
+    void stopScopeFeed() noexcept { engine.stopScopeFeed(); }
+
+    TubeEngine& getEngine() noexcept { return engine; }
+    const TubeEngine& getEngine() const noexcept { return engine; }
 
     // Read access for the editor and for tests.
     int32_t getChannelCount() const noexcept { return channelCount.load(std::memory_order_relaxed); }
-    int32_t getChangeMask();
-    uint32_t getScopeDecimation() const noexcept { return scopeDecimation.load(std::memory_order_relaxed); }
-    uint32_t getScopeCounter() const noexcept { return scopeCounter.load(std::memory_order_relaxed); }
-    uint32_t getScopeWriteIndex() const noexcept { return scopeWriteIndex.load(std::memory_order_relaxed); }
-    const TriodeProcessor& getProcessor() const noexcept { return dsp; }
-    double getGainSmoothed() const noexcept { return gainSmoothed; }
-    double getLevelSmoothed() const noexcept { return levelSmoothed; }
-    double getGainTarget() const noexcept { return gainTarget; }
-    double getLevelTarget() const noexcept { return levelTarget; }
-    const DcBlocker& getDcBlocker() const noexcept { return dcBlocker; }
-    Lock& getParamLock() noexcept { return paramLock; }
+    int32_t getChangeMask() const noexcept { return static_cast<int32_t>(engine.pendingChanges()); }
+    uint32_t getScopeDecimation() noexcept { return engine.scope().getSpacing(); }
+    uint32_t getScopeCounter() noexcept { return engine.scope().getCounter(); }
+    uint32_t getScopeWriteIndex() noexcept { return engine.scope().getWriteIndex(); }
+    const TriodeProcessor& getProcessor() const noexcept { return engine.processor(); }
 
 private:
-    TriodeProcessor dsp;
-    std::atomic<int32_t> channelCount{2};
-    Lock paramLock;
-    float paramValues[kNumParams] = {};
-    int32_t changeMask = 0;
-    double gainSmoothed = 0.0;
-    double levelSmoothed = 0.0;
-    double gainTarget = 0.0;
-    double levelTarget = 0.0;
-    DcBlocker dcBlocker;
-    std::atomic<uint32_t> scopeDecimation{kScopeFeedOff};
-    std::atomic<uint32_t> scopeCounter{0};
-    std::atomic<uint32_t> scopeWriteIndex{0};
+    // [any thread] Tells the host when the stored Oversmpl value has changed
+    // the latency, from the thread that changed it.
+    void latencyMayHaveChanged() noexcept;
 
-    // Block processing, in the order a block runs them.
-    void applyParameterChanges() noexcept;
-    void writeScopePoint(const ScopePoint& point) noexcept;
-    void restartScopeFeed(uint32_t decimation) noexcept;
+    TubeEngine engine;
+    std::atomic<int32_t> channelCount{2};
 };

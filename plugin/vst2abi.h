@@ -168,7 +168,8 @@ enum : int32_t {
     audioMasterAutomate = 0,  // IN index: parameter, opt: new normalized value; answer ignored
     audioMasterVersion = 1,   // returns the host's interface version (non-zero)
     audioMasterCurrentId = 2, // returns the unique ID of the plug-in being loaded
-    audioMasterIdle = 3       // deprecated
+    audioMasterIdle = 3,      // deprecated
+    audioMasterIOChanged = 13 // numInputs, numOutputs or initialDelay changed; returns 1 when the host took note
 };
 
 // Plug-in categories answered to effGetPlugCategory.

@@ -1,35 +1,28 @@
-// Helpers shared by the tests of the effect: a stand-in editor that owns a
-// scope ring, and a block runner over plain sample vectors.
+// Helpers shared by the tests of the effect: a stand-in editor, and a block
+// runner over plain sample vectors.
 #pragma once
 
 #include "plugin/EditorBase.h"
-#include "plugin/Lock.h"
 #include "plugin/TubeEffect.h"
 
 #include <cmath>
 #include <vector>
 
 // Attaches itself to the effect as the real editor does; the effect deletes it.
-class RingEditor : public EditorBase {
+class StandInEditor : public EditorBase {
 public:
-    explicit RingEditor(TubeEffect* effect, bool* destroyed = nullptr)
+    explicit StandInEditor(TubeEffect* effect, bool* destroyed = nullptr)
         : EditorBase(effect), tube(effect), destroyed(destroyed)
     {
         tube->setEditor(this);
         tube->hasEditor(true);
     }
-    ~RingEditor() override
+    ~StandInEditor() override
     {
         tube->setEditor(nullptr);
         tube->hasEditor(false);
         if (destroyed) *destroyed = true;
     }
-    ScopePoint* tryLockScopeRing() noexcept override { return lock.tryEnter() ? ring : nullptr; }
-    void unlockScopeRing() noexcept override { lock.leave(); }
-
-    ScopePoint ring[kScopeRingSize] = {};
-    Lock lock;
-
 private:
     TubeEffect* tube;
     bool* destroyed;
@@ -62,3 +55,12 @@ inline Stereo testSignal(size_t frames, float amplitude = 0.5f, size_t offset = 
     }
     return s;
 }
+
+// The scope ring as an editor sees it.
+struct ScopeRing {
+    ScopePoint points[kScopeRingSize];
+    explicit ScopeRing(TubeEffect& effect) { effect.getEngine().scope().copy(points); }
+    const ScopePoint& operator[](size_t i) const { return points[i]; }
+    const ScopePoint* begin() const { return points; }
+    const ScopePoint* end() const { return points + kScopeRingSize; }
+};

@@ -25,20 +25,27 @@ std::unique_ptr<TriodeProcessor> prepared(int32_t triode, double supply, double 
     return p;
 }
 
+TriodeCircuit circuitOf(const TriodeProcessor& p)
+{
+    return TriodeCircuit(p.settings());
+}
+
 }  // namespace
 
 TEST(TriodeTables, FiguresOfThe12AX7At350Volts)
 {
     auto p = prepared(0, 350.0, 1e-6);
+    const TriodeTables& t = p->tables();
     // At -150 V of input the tube is cut off: the plate sits on the divider.
-    EXPECT_NEAR(p->transferLow[0], 350.0 * 4000000.0 / 4100000.0, 1e-9);
-    EXPECT_NEAR(p->cathodeShift, 1.075, 0.001);
-    EXPECT_NEAR(p->chargeShift, -1.068, 0.001);
+    EXPECT_NEAR(t.transferLow[0], 350.0 * 4000000.0 / 4100000.0, 1e-9);
+    EXPECT_NEAR(t.cathodeShift, 1.075, 0.001);
+    EXPECT_NEAR(t.chargeShift, -1.068, 0.001);
     EXPECT_NEAR(p->outputSwing(), 355.3, 0.05);
     // Both decay solves are made with the tube cut off.
-    const double g = p->stepOverCap * p->cathodeConductance;
-    EXPECT_NEAR(p->cathodeDecay, -g / (1.0 + g), 1e-12);
-    EXPECT_NEAR(p->cathodeDecay, -0.0076570, 1e-7);
+    const TriodeCircuit c = circuitOf(*p);
+    const double g = c.stepOverCap * c.cathodeConductance;
+    EXPECT_NEAR(t.cathodeDecay, -g / (1.0 + g), 1e-12);
+    EXPECT_NEAR(t.cathodeDecay, -0.0076570, 1e-7);
 }
 
 TEST(TriodeTables, InterpolationAgreesWithTheSolverBetweenEntries)
@@ -51,8 +58,8 @@ TEST(TriodeTables, InterpolationAgreesWithTheSolverBetweenEntries)
         double worst = 0.0;
         for (int32_t w = 0; w < kTableSize - 1; ++w) {
             const double vin = -150.0 + (w + 0.5) * 300.0 / 512.0;
-            p->solveStep({vin, 0.0}, x);
-            const double table = TriodeProcessor::tableLookup(p->cathodeStep, (vin + 150.0) / 300.0);
+            circuitOf(*p).solveStep({vin, 0.0}, x);
+            const double table = tableLookup(p->tables().cathodeStep, (vin + 150.0) / 300.0);
             worst = std::max(worst, std::fabs(table - x.cathodeVoltage));
         }
         EXPECT_LT(worst, 2e-3) << "tube " << t;
@@ -63,13 +70,13 @@ TEST(TriodeTables, LookupClampsAndReadsEntriesExactly)
 {
     std::array<double, kTableSize> table;
     for (int32_t i = 0; i < kTableSize; ++i) table[i] = i * i;
-    EXPECT_EQ(TriodeProcessor::tableLookup(table, -3.0), 0.0);
-    EXPECT_EQ(TriodeProcessor::tableLookup(table, std::nan("")), 0.0);
-    EXPECT_EQ(TriodeProcessor::tableLookup(table, 7.0), 512.0 * 512.0);
-    EXPECT_EQ(TriodeProcessor::tableLookup(table, 1.0), 512.0 * 512.0);
-    EXPECT_EQ(TriodeProcessor::tableLookup(table, 100.0 / 512.0), 100.0 * 100.0);
+    EXPECT_EQ(tableLookup(table, -3.0), 0.0);
+    EXPECT_EQ(tableLookup(table, std::nan("")), 0.0);
+    EXPECT_EQ(tableLookup(table, 7.0), 512.0 * 512.0);
+    EXPECT_EQ(tableLookup(table, 1.0), 512.0 * 512.0);
+    EXPECT_EQ(tableLookup(table, 100.0 / 512.0), 100.0 * 100.0);
     // A cubic through a parabola's interior entries is exact.
-    EXPECT_NEAR(TriodeProcessor::tableLookup(table, 100.5 / 512.0), 100.5 * 100.5, 1e-9);
+    EXPECT_NEAR(tableLookup(table, 100.5 / 512.0), 100.5 * 100.5, 1e-9);
 }
 
 TEST(TriodeStage, RestsAtTheBiasPointForEveryTubeAndSupply)
@@ -80,7 +87,7 @@ TEST(TriodeStage, RestsAtTheBiasPointForEveryTubeAndSupply)
             auto p = prepared(t, supplies[row], 4.7e-7, 44100.0);
             ChannelState s = p->channels[0];
             double output = 0.0;
-            for (int32_t i = 0; i < 2000; ++i) output = p->stageStep(s, 0.0) - p->quiescentPlate;
+            for (int32_t i = 0; i < 2000; ++i) output = p->stageStep(s, 0.0) - p->tables().quiescentPlate;
             EXPECT_NEAR(s.cathodeVoltage, kBiasCathodeVoltages[row][t], 5e-9) << row << " " << t;
             EXPECT_LT(std::fabs(output), 3e-7) << row << " " << t;
         }
@@ -103,7 +110,7 @@ TEST(TriodeStage, SixteenTimesOversamplingStepsSixteenTimesSmaller)
 {
     auto once = prepared(0, 250.0, 1e-6, 48000.0, 1);
     auto sixteen = prepared(0, 250.0, 1e-6, 48000.0, 16);
-    EXPECT_DOUBLE_EQ(once->stepOverCap, 16.0 * sixteen->stepOverCap);
+    EXPECT_DOUBLE_EQ(circuitOf(*once).stepOverCap, 16.0 * circuitOf(*sixteen).stepOverCap);
     EXPECT_EQ(sixteen->getOversampling(), 16);
     // Setting a factor other than 1 or 16 is refused.
     sixteen->setOversampling(4);

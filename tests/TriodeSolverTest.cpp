@@ -1,7 +1,8 @@
 // The circuit model against the figures of the tube data and the exact
 // cut-off solution, the Jacobian against the residual it differentiates,
 // and the LU solve against the systems it solves.
-#include "dsp/TriodeProcessor.h"
+#include "dsp/TriodeCircuit.h"
+#include "dsp/TriodeTables.h"
 
 #include <gtest/gtest.h>
 
@@ -9,14 +10,13 @@
 
 namespace {
 
-TriodeProcessor& processorFor(int32_t triode, double supply = 350.0)
+TriodeCircuit circuitFor(int32_t triode, double supply = 350.0)
 {
-    static TriodeProcessor p;
-    p.setTriodeIndex(triode);
-    p.setSupplyVoltage(supply);
-    p.setCathodeCapacitor(1e-6);
-    p.computeDerivedCoefficients();
-    return p;
+    StageSettings stage;
+    stage.triode = triode;
+    stage.supplyVoltage = supply;
+    stage.cathodeCapacitor = 1e-6;
+    return TriodeCircuit(stage);
 }
 
 }  // namespace
@@ -26,7 +26,7 @@ TEST(TriodeCurrents, PlateCurrentMatchesTubeDataAt250VoltsAndMinus2)
     // Published operating points: plate 250 V, grid -2 V.
     const double expectedMilliamps[kTriodeCount] = {0.95, 10.9, 32.7};
     for (int32_t t = 0; t < kTriodeCount; ++t) {
-        const double ip = processorFor(t).plateCurrent(250.0, -2.0) * 1000.0;
+        const double ip = circuitFor(t).plateCurrent(250.0, -2.0) * 1000.0;
         EXPECT_NEAR(ip, expectedMilliamps[t], expectedMilliamps[t] * 0.01) << "tube " << t;
     }
 }
@@ -34,7 +34,7 @@ TEST(TriodeCurrents, PlateCurrentMatchesTubeDataAt250VoltsAndMinus2)
 TEST(TriodeCurrents, NoPlateCurrentOrSlopeWithoutPlateVoltage)
 {
     for (int32_t t = 0; t < kTriodeCount; ++t) {
-        const TriodeProcessor& p = processorFor(t);
+        const TriodeCircuit p = circuitFor(t);
         for (double vpk : {0.0, -1e-9, -50.0}) {
             EXPECT_EQ(p.plateCurrent(vpk, 0.0), 0.0);
             const PlateCurrentSlopes s = p.plateCurrentSlopes(vpk, 0.0);
@@ -49,7 +49,7 @@ TEST(TriodeCurrents, NoPlateCurrentOrSlopeWithoutPlateVoltage)
 
 TEST(TriodeCurrents, GridConductsFrom0Point2VoltsBelowTheCathode)
 {
-    const TriodeProcessor& p = processorFor(0);
+    const TriodeCircuit p = circuitFor(0);
     EXPECT_EQ(p.gridCurrent(-0.2), 0.0);
     EXPECT_EQ(p.gridCurrent(-5.0), 0.0);
     EXPECT_EQ(p.gridCurrentSlope(-0.2), 0.0);
@@ -65,8 +65,8 @@ TEST(TriodeCurrents, SlopesMatchFiniteDifferencesWhereTheLogisticIsNotSaturated)
     // purpose; elsewhere they are the true derivatives.
     int32_t checked = 0;
     for (int32_t t = 0; t < kTriodeCount; ++t) {
-        const TriodeProcessor& p = processorFor(t);
-        const TriodeConstants& tube = p.kTriodeConstants[t];
+        const TriodeCircuit p = circuitFor(t);
+        const TriodeConstants& tube = kTriodeConstants[t];
         for (double vpk : {5.0, 80.0, 250.0}) {
             for (double vgk : {-6.0, -2.0, -1.0, -0.5, 0.5}) {
                 const double u = tube.kp * (tube.invMu + vgk / std::sqrt(tube.kvb + vpk * vpk));
@@ -88,7 +88,7 @@ TEST(TriodeCurrents, SlopesMatchFiniteDifferencesWhereTheLogisticIsNotSaturated)
 
 TEST(TriodeCircuit, JacobianIsTheNegatedDerivativeOfTheResidual)
 {
-    const TriodeProcessor& p = processorFor(1, 250.0);
+    const TriodeCircuit p = circuitFor(1, 250.0);
     const StepInput input{0.7, 1.2};
     for (const ChannelState& x : {ChannelState{180.0, -1.0, 1.5}, ChannelState{120.0, 0.9, 0.4},
                                   ChannelState{240.0, -8.0, 0.3}}) {
@@ -140,7 +140,7 @@ TEST(LuSolve, ZeroRightHandSideGivesZero)
 TEST(NewtonSolve, ReachesTheCutOffSolutionFromFarAway)
 {
     for (double supply : {150.0, 250.0, 350.0}) {
-        TriodeProcessor& p = processorFor(0, supply);
+        const TriodeCircuit p = circuitFor(0, supply);
         ChannelState x{0.5 * supply, -150.0, -15.0};
         const double vp = p.solveStep({-150.0, -15.0}, x);
         const double gi = 1.0 / p.inputResistor, gl = 1.0 / p.gridLeak;
@@ -149,7 +149,7 @@ TEST(NewtonSolve, ReachesTheCutOffSolutionFromFarAway)
         EXPECT_NEAR(x.cathodeVoltage, -15.0 / (1.0 + p.stepOverCap * p.cathodeConductance), 1e-9);
     }
     // The figures of the 350 V stage.
-    TriodeProcessor& p = processorFor(0, 350.0);
+    const TriodeCircuit p = circuitFor(0, 350.0);
     ChannelState x{175.0, -150.0, -15.0};
     EXPECT_NEAR(p.solveStep({-150.0, -15.0}, x), 341.46, 0.005);
     EXPECT_NEAR(x.gridVoltage, -140.45, 0.005);
@@ -162,7 +162,7 @@ TEST(NewtonSolve, LeavesNoResidualAcrossTheTableSweeps)
     // or +15 V.
     for (int32_t t = 0; t < kTriodeCount; ++t) {
         for (double supply : {150.0, 350.0}) {
-            TriodeProcessor& p = processorFor(t, supply);
+            const TriodeCircuit p = circuitFor(t, supply);
             for (double cathode : {-15.0, 0.0, 15.0}) {
                 ChannelState x{0.5 * supply, -150.0, cathode};
                 for (int32_t w = 0; w < kTableSize; ++w) {

@@ -54,7 +54,6 @@ void TubeEditor::onLedButton(int32_t controlId, int32_t state)
 void TubeEditor::plotTrace(bool right)
 {
     const uint32_t colour = right ? wiring::kRightTraceColour : wiring::kLeftTraceColour;
-    LockGuard hold(scopeLock);
     for (const ScopePoint& p : scopeRing) {
         if (right)
             scope.Plot(-p.inputRight, p.outputRight, colour);
@@ -67,6 +66,7 @@ void TubeEditor::refresh()
 {
     if (!effect) return;
     // The left trace is drawn last, so it lies on top where they meet.
+    tube()->getEngine().scope().copy(scopeRing);
     if (button::isOn(rightTraceButton.state)) plotTrace(true);
     if (button::isOn(leftTraceButton.state)) plotTrace(false);
     scope.Refresh();

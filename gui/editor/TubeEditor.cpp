@@ -64,16 +64,12 @@ TubeEditor::TubeEditor(TubeEffect* effect) : EditorBase(effect)
 
 TubeEditor::~TubeEditor()
 {
-    {
-        // Block processing cannot be inside the ring while the editor detaches.
-        LockGuard hold(scopeLock);
-        effect->setEditor(nullptr);
-        effect->hasEditor(false);
-        TubeEditor::close();
-        if (backdrop) DeleteObject(backdrop);
-        if (aboutImage) DeleteObject(aboutImage);
-        backdrop = aboutImage = nullptr;
-    }
+    effect->setEditor(nullptr);
+    effect->hasEditor(false);
+    TubeEditor::close();
+    if (backdrop) DeleteObject(backdrop);
+    if (aboutImage) DeleteObject(aboutImage);
+    backdrop = aboutImage = nullptr;
     if (--livingEditors == 0) UnregisterClassA(kWindowClass, module());
 }
 
@@ -168,7 +164,3 @@ void TubeEditor::showControls(int command)
         for (int32_t g : {wiring::kCapGroup, wiring::kTriodeGroup, wiring::kVoltageGroup})
             if (HWND w = group(g).buttons[i].GetWindow()) ShowWindow(w, command);
 }
-
-ScopePoint* TubeEditor::tryLockScopeRing() noexcept { return scopeLock.tryEnter() ? scopeRing : nullptr; }
-
-void TubeEditor::unlockScopeRing() noexcept { scopeLock.leave(); }

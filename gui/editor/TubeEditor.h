@@ -1,16 +1,15 @@
 // The effect's editor: a 665 x 178 skinned panel opened as a child of the
 // host's window, with fifteen controls (the gain/level dial, the XY scope,
 // three radio groups, two switches, two trace buttons), a 20 ms refresh
-// timer that keeps controls and parameters in step, the about image, and
-// the scope ring that block processing fills. [UI thread, except the two
-// scope ring operations, which the audio thread calls]
+// timer that keeps controls and parameters in step, and the about image.
+// The scope draws from the engine's ring. [UI thread]
 #pragma once
 
 #include "gui/controls/LedButton.h"
 #include "gui/controls/LedDial.h"
 #include "gui/controls/ScopeXY.h"
+#include "engine/ScopeFeed.h"
 #include "plugin/EditorBase.h"
-#include "plugin/Lock.h"
 
 #include <windows.h>
 
@@ -39,9 +38,6 @@ public:
     bool open(void* parentWindow) override;
     void close() override;
 
-    ScopePoint* tryLockScopeRing() noexcept override;
-    void unlockScopeRing() noexcept override;
-
     // Shows or hides the fifteen control windows.
     void showControls(int command);
     // One refresh pass: scope traces, dial pull or push, groups and switches.
@@ -67,8 +63,7 @@ private:
     CLedButton rightTraceButton;
     UINT_PTR timerId = 0;
     HWND window = nullptr;
-    ScopePoint scopeRing[kScopeRingSize] = {};
-    Lock scopeLock;
+    ScopePoint scopeRing[kScopeRingSize] = {};  // the engine's ring, copied at each refresh
 
     TubeEffect* tube() const;
     CLedRadioGroup& group(int32_t index);

@@ -1,12 +1,11 @@
-// The triode stage's circuit model: Koren's plate-current law, a 3/2-power
-// grid-current law, the three node equations of one backward Euler step,
-// their Jacobian and the Newton solver with its 3x3 LU solve. Runs only in
-// `prepare`, never per sample. Double precision throughout.
-#include "dsp/TriodeProcessor.h"
+// The triode stage's circuit model and its Newton solver. Runs only while
+// the lookup tables are built, never per sample. Double precision.
+#include "dsp/TriodeCircuit.h"
 
 #include <cmath>
+#include <utility>
 
-const TriodeConstants kTriodeConstantsFactory[kTriodeCount] = {
+const TriodeConstants kTriodeConstants[kTriodeCount] = {
     // 12AX7: Koren's published constants (mu = 100).
     {0.01, 1.4, 1060.0, 600.0, 300.0, 0.0},
     // 12AT7 (mu = 67.49).
@@ -27,37 +26,68 @@ constexpr double kLogisticSaturation = 6.0;
 // Replaces an exactly zero pivot.
 constexpr double kTinyPivot = 1e-40;
 
-double softplus(double u) noexcept { return u > kSoftplusLinear ? u : std::log(std::exp(u) + 1.0); }
+// The softplus ln(e^u + 1) and the logistic e^u / (e^u + 1) of the plate
+// law's knee, sharing one exponential.
+struct Knee {
+    double softplus;
+    double logistic;
+};
 
-double logistic(double u) noexcept
+Knee knee(double u) noexcept
 {
-    if (u > kLogisticSaturation) return 1.0;
-    if (u < -kLogisticSaturation) return 0.0;
+    if (u > kSoftplusLinear) return {u, 1.0};
     const double e = std::exp(u);
-    return e / (e + 1.0);
+    const double softplus = std::log(e + 1.0);
+    if (u > kLogisticSaturation) return {softplus, 1.0};
+    if (u < -kLogisticSaturation) return {softplus, 0.0};
+    return {softplus, e / (e + 1.0)};
+}
+
+// Plate current (Koren) and its slopes at one operating point; none without
+// plate voltage.
+struct PlatePoint {
+    double current = 0.0;
+    PlateCurrentSlopes slopes{0.0, 0.0, 0.0};
+};
+
+PlatePoint platePoint(const TriodeCircuit& c, double vpk, double vgk) noexcept
+{
+    PlatePoint p;
+    if (vpk <= 0.0) return p;
+    const TriodeConstants& tube = c.tube;
+    const double g = vgk + tube.gridOffset;
+    const double d = tube.kvb + vpk * vpk;
+    const double s = std::sqrt(d);
+    const double u = tube.kp * (tube.invMu + g / s);
+    const Knee k = knee(u);
+    const double e1 = vpk * c.invKp * k.softplus;
+    double dIpdE1 = 0.0;
+    if (e1 > 0.0) {
+        // Koren: Ip = 2 E1^exponent / kg1.
+        const double power = std::pow(e1, tube.exponent - 1.0);
+        p.current = power * e1 * (c.invKg1 * 2.0);
+        dIpdE1 = power * (2.0 * tube.exponent) * c.invKg1;
+    }
+    const double dE1dVpk = c.invKp * k.softplus - vpk * vpk * g * k.logistic / (s * d);
+    const double dE1dVgk = vpk * k.logistic / s;
+    p.slopes.dVp = dIpdE1 * dE1dVpk;
+    p.slopes.dVg = dIpdE1 * dE1dVgk;
+    p.slopes.dVk = -p.slopes.dVp - p.slopes.dVg;
+    return p;
 }
 
 }  // namespace
 
-void TriodeProcessor::resetChannel(int32_t channel) noexcept
+TriodeCircuit::TriodeCircuit(const StageSettings& settings) noexcept
+    : supplyVoltage(settings.supplyVoltage), cathodeCapacitor(settings.cathodeCapacitor),
+      tube(kTriodeConstants[settings.triode])
 {
-    const ChannelState rest{0.5 * supplyVoltage, 0.0, 0.0};
-    if (channel < 0) {
-        for (ChannelState& state : channels) state = rest;
-    } else if (channel < kChannels) {
-        channels[channel] = rest;
-    }
-}
-
-void TriodeProcessor::computeDerivedCoefficients() noexcept
-{
-    const TriodeConstants& tube = kTriodeConstants[triodeIndex];
     cathodeConductance = 1.0 / cathodeResistor;
     plateConductance = 1.0 / plateResistor;
     loadConductance = 1.0 / loadResistor;
     invKp = 1.0 / tube.kp;
     invKg1 = 1.0 / tube.kg1;
-    stepOverCap = 1.0 / (sampleRate * cathodeCapacitor * getOversampling());
+    stepOverCap = 1.0 / (settings.sampleRate * cathodeCapacitor * settings.oversampling);
 
     // The input node, eliminated from the grid equation: the current into
     // the grid from the network is inputCoupling * Vin + gridConductance * Vg.
@@ -69,62 +99,68 @@ void TriodeProcessor::computeDerivedCoefficients() noexcept
     gridConductance = -((gl + gi) * gs) / sum;
 }
 
-double TriodeProcessor::gridCurrent(double vgk) const noexcept
+double TriodeCircuit::gridCurrent(double vgk) const noexcept
 {
-    const double v = vgk + kGridThreshold + kTriodeConstants[triodeIndex].gridOffset;
+    const double v = vgk + kGridThreshold + tube.gridOffset;
     return v > 0.0 ? std::sqrt(v) * (v * kGridPerveance) : 0.0;
 }
 
-double TriodeProcessor::gridCurrentSlope(double vgk) const noexcept
+double TriodeCircuit::gridCurrentSlope(double vgk) const noexcept
 {
-    const double v = vgk + kGridThreshold + kTriodeConstants[triodeIndex].gridOffset;
+    const double v = vgk + kGridThreshold + tube.gridOffset;
     return v > 0.0 ? kGridSlopeFactor * std::sqrt(v) : 0.0;
 }
 
-double TriodeProcessor::plateCurrent(double vpk, double vgk) const noexcept
+double TriodeCircuit::plateCurrent(double vpk, double vgk) const noexcept
 {
-    if (vpk <= 0.0) return 0.0;
-    const TriodeConstants& tube = kTriodeConstants[triodeIndex];
-    const double g = vgk + tube.gridOffset;
-    const double s = std::sqrt(tube.kvb + vpk * vpk);
-    const double u = tube.kp * (tube.invMu + g / s);
-    const double e1 = vpk * invKp * softplus(u);
-    if (e1 <= 0.0) return 0.0;
-    // Koren: Ip = 2 E1^exponent / kg1.
-    return std::pow(e1, tube.exponent - 1.0) * e1 * (invKg1 * 2.0);
+    return platePoint(*this, vpk, vgk).current;
 }
 
-PlateCurrentSlopes TriodeProcessor::plateCurrentSlopes(double vpk, double vgk) const noexcept
+PlateCurrentSlopes TriodeCircuit::plateCurrentSlopes(double vpk, double vgk) const noexcept
 {
-    if (vpk <= 0.0) return {0.0, 0.0, 0.0};
-    const TriodeConstants& tube = kTriodeConstants[triodeIndex];
-    const double g = vgk + tube.gridOffset;
-    const double d = tube.kvb + vpk * vpk;
-    const double s = std::sqrt(d);
-    const double u = tube.kp * (tube.invMu + g / s);
-    const double sp = softplus(u);
-    const double e1 = vpk * invKp * sp;
-    const double sigma = logistic(u);
-
-    const double dIpdE1 = e1 > 0.0 ? std::pow(e1, tube.exponent - 1.0) * (2.0 * tube.exponent) * invKg1 : 0.0;
-    const double dE1dVpk = invKp * sp - vpk * vpk * g * sigma / (s * d);
-    const double dE1dVgk = vpk * sigma / s;
-
-    PlateCurrentSlopes slopes;
-    slopes.dVp = dIpdE1 * dE1dVpk;
-    slopes.dVg = dIpdE1 * dE1dVgk;
-    slopes.dVk = -slopes.dVp - slopes.dVg;
-    return slopes;
+    return platePoint(*this, vpk, vgk).slopes;
 }
 
-Vector3 TriodeProcessor::circuitResidual(const StepInput& input, const ChannelState& x) const noexcept
+Vector3 TriodeCircuit::circuitResidual(const StepInput& input, const ChannelState& x) const noexcept
+{
+    Vector3 f;
+    Matrix3 m;
+    linearise(input, x, f, m);
+    return f;
+}
+
+Matrix3 TriodeCircuit::circuitJacobian(const ChannelState& x) const noexcept
+{
+    Vector3 f;
+    Matrix3 m;
+    linearise({0.0, 0.0}, x, f, m);
+    return m;
+}
+
+void TriodeCircuit::linearise(const StepInput& input, const ChannelState& x, Vector3& residual,
+                              Matrix3& jacobian) const noexcept
 {
     const double vp = x.plateVoltage;
     const double vg = x.gridVoltage;
     const double vk = x.cathodeVoltage;
-    const double ig = gridCurrent(vg - vk);
-    const double ip = plateCurrent(vp - vk, vg - vk);
-    return {
+    const double vgk = vg - vk;
+    const double vpk = vp - vk;
+
+    // Grid current: 1e-5 v^1.5 above its threshold.
+    double ig = 0.0;
+    double gI = 0.0;  // dIg/dVg
+    const double v = vgk + kGridThreshold + tube.gridOffset;
+    if (v > 0.0) {
+        const double root = std::sqrt(v);
+        ig = root * (v * kGridPerveance);
+        gI = kGridSlopeFactor * root;
+    }
+
+    const PlatePoint plate = platePoint(*this, vpk, vgk);
+    const double ip = plate.current;
+    const PlateCurrentSlopes& p = plate.slopes;
+
+    residual = {
         // grid node
         ig - (gridConductance * vg + inputCoupling * input.inputVoltage),
         // cathode node, scaled by the time step over the capacitance
@@ -132,20 +168,12 @@ Vector3 TriodeProcessor::circuitResidual(const StepInput& input, const ChannelSt
         // plate node
         (plateConductance + loadConductance) * vp - plateConductance * supplyVoltage + ip,
     };
-}
 
-Matrix3 TriodeProcessor::circuitJacobian(const ChannelState& x) const noexcept
-{
-    // The negated Jacobian -dF/dx; rows F0..F2, columns Vp, Vg, Vk.
-    const double vgk = x.gridVoltage - x.cathodeVoltage;
-    const double gI = gridCurrentSlope(vgk);
-    const PlateCurrentSlopes p = plateCurrentSlopes(x.plateVoltage - x.cathodeVoltage, vgk);
+    // Rows F0..F2, columns Vp, Vg, Vk.
     const double a = stepOverCap;
-    Matrix3 m;
-    m[0] = {0.0, gridConductance - gI, gI};
-    m[1] = {a * p.dVp, a * (gI + p.dVg), -1.0 - a * (cathodeConductance - p.dVk + gI)};
-    m[2] = {-(plateConductance + loadConductance) - p.dVp, -p.dVg, -p.dVk};
-    return m;
+    jacobian[0] = {0.0, gridConductance - gI, gI};
+    jacobian[1] = {a * p.dVp, a * (gI + p.dVg), -1.0 - a * (cathodeConductance - p.dVk + gI)};
+    jacobian[2] = {-(plateConductance + loadConductance) - p.dVp, -p.dVg, -p.dVk};
 }
 
 void luSolve(const Matrix3& matrix, Vector3& b) noexcept
@@ -202,11 +230,13 @@ void luSolve(const Matrix3& matrix, Vector3& b) noexcept
     }
 }
 
-double TriodeProcessor::solveStep(const StepInput& input, ChannelState& x) const noexcept
+double TriodeCircuit::solveStep(const StepInput& input, ChannelState& x) const noexcept
 {
+    Vector3 d;
+    Matrix3 a;
     for (int32_t iteration = 0; iteration < kMaxNewtonIterations; ++iteration) {
-        Vector3 d = circuitResidual(input, x);
-        luSolve(circuitJacobian(x), d);
+        linearise(input, x, d, a);
+        luSolve(a, d);
         x.plateVoltage += d[0];
         x.gridVoltage += d[1];
         x.cathodeVoltage += d[2];

@@ -1,4 +1,4 @@
-#include "plugin/Lock.h"
+#include "engine/Lock.h"
 
 #include <new>
 #include <windows.h>

@@ -1,6 +1,6 @@
-// A mutual-exclusion lock with a non-blocking try: the effect's parameter
-// lock and the editor's scope lock. On Windows it is a critical section; on
-// other systems a plain mutex. The audio thread only ever calls tryEnter.
+// A mutual-exclusion lock with a non-blocking try: the scope ring's lock and
+// the program bank's. On Windows it is a critical section; on other systems
+// a plain mutex. The audio thread only ever calls tryEnter.
 #pragma once
 
 #include <cstddef>

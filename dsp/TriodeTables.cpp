@@ -1,0 +1,271 @@
+#include "dsp/TriodeTables.h"
+
+#include "dsp/FloatMode.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+
+// Resting cathode voltage, volts, by supply (rows 150, 250, 350 V) and tube
+// (12AX7, 12AT7, 12AU7): where the stage settles with no input.
+const double kBiasCathodeVoltages[3][kTriodeCount] = {
+    {0.89873106, 1.58417516, 2.46879023},
+    {1.54237693, 2.66457249, 4.14004432},
+    {2.20234211, 3.75964222, 5.83322275},
+};
+
+namespace {
+
+// The tables span input voltages -150 to +150 V, for a cathode between -15
+// and +15 V.
+constexpr double kTableLowVolts = -150.0;
+constexpr double kTableSpanVolts = 300.0;
+constexpr double kCathodeExtent = 15.0;
+constexpr double kInvTableSpan = 1.0 / 300.0;
+constexpr double kInvCathodeSpan = 1.0 / 30.0;
+// The knee is where the plate falls below this share of the supply.
+constexpr double kKneeShare = 0.95;
+// chargeShift probes the cathode step 7.5 V below full positive drive.
+constexpr double kChargeProbeStep = 7.5;
+
+double gridVolts(int32_t w) noexcept { return kTableLowVolts + w * kTableSpanVolts / (kTableSize - 1); }
+
+// The solver's working vector at the start of a sweep: the stage at rest,
+// with the cathode and grid placed.
+ChannelState sweepStart(const TriodeCircuit& circuit, double cathode, double grid) noexcept
+{
+    ChannelState x = circuit.restState();
+    x.cathodeVoltage = cathode;
+    x.gridVoltage = grid;
+    return x;
+}
+
+// Scans the input upward from full negative drive until the plate falls
+// below the threshold, and interpolates the crossing linearly.
+double kneeVoltage(const TriodeCircuit& circuit, double cathode) noexcept
+{
+    const double threshold = kKneeShare * circuit.supplyVoltage;
+    ChannelState x = sweepStart(circuit, cathode, kTableLowVolts);
+    double previousV = 0.0, previousVp = 0.0;
+    double crossingV = 0.0, crossingVp = 0.0;
+    for (int32_t w = 0; w < kTableSize; ++w) {
+        const double v = gridVolts(w);
+        const double vp = circuit.solveStep({v, cathode}, x);
+        if (vp >= threshold) {
+            previousV = v;
+            previousVp = vp;
+        } else {
+            crossingV = v;
+            crossingVp = vp;
+            break;
+        }
+    }
+    return previousV + (threshold - previousVp) * (crossingV - previousV) / (crossingVp - previousVp);
+}
+
+// One sweep over the grid of inputs, each solve starting from the previous
+// solution; stores plate or cathode voltages.
+void fillTable(const TriodeCircuit& circuit, Table& table, double cathode, double inputShift,
+               bool storeCathode) noexcept
+{
+    ChannelState x = sweepStart(circuit, cathode, kTableLowVolts);
+    for (int32_t w = 0; w < kTableSize; ++w) {
+        const double vp = circuit.solveStep({gridVolts(w) + inputShift, cathode}, x);
+        table[w] = storeCathode ? x.cathodeVoltage : vp;
+    }
+}
+
+double cathodeAfterStep(const TriodeCircuit& circuit, double cathode, double grid, double input) noexcept
+{
+    ChannelState x = sweepStart(circuit, cathode, grid);
+    circuit.solveStep({input, cathode}, x);
+    return x.cathodeVoltage;
+}
+
+}  // namespace
+
+double biasCathodeVoltage(double supplyVoltage, int32_t triode) noexcept
+{
+    const int32_t row = std::clamp(static_cast<int32_t>((supplyVoltage - 150.0 + 50.0) * 0.01), 0, 2);
+    return kBiasCathodeVoltages[row][std::clamp(triode, 0, kTriodeCount - 1)];
+}
+
+TablePosition tablePosition(double x) noexcept
+{
+    if (!(x >= 0.0)) x = 0.0;
+    if (x > 1.0) x = 1.0;
+    const double p = x * (kTableSize - 1);
+    const int32_t i = static_cast<int32_t>(p);
+    return {i, p - i};
+}
+
+double interpolateTable(const Table& table, TablePosition at) noexcept
+{
+    const int32_t i = at.index;
+    const double f = at.fraction;
+    const double y1 = table[i];
+    if (!(f > 0.0)) return y1;
+    const double y0 = table[std::max(i - 1, 0)];
+    const double y2 = table[std::min(i + 1, kTableSize - 1)];
+    const double y3 = table[std::min(i + 2, kTableSize - 1)];
+    return y1 + ((((y3 - y0) * 0.5 + (y1 - y2) * 1.5) * f + (y0 - 2.5 * y1 + 2.0 * y2 - 0.5 * y3)) * f +
+                 (y2 - y0) * 0.5) *
+                    f;
+}
+
+void TriodeTables::build(const StageSettings& stage) noexcept
+{
+    settings = stage;
+    const TriodeCircuit circuit(stage);
+
+    const double kneeLow = kneeVoltage(circuit, -kCathodeExtent);
+    const double kneeHigh = kneeVoltage(circuit, kCathodeExtent);
+    cathodeShift = (kneeHigh - kneeLow) * kInvCathodeSpan;
+
+    fillTable(circuit, transferLow, -kCathodeExtent, -kCathodeExtent * cathodeShift, false);
+    fillTable(circuit, transferHigh, kCathodeExtent, kCathodeExtent * cathodeShift, false);
+    fillTable(circuit, cathodeStep, 0.0, 0.0, true);
+
+    // With the tube cut off, the cathode only discharges through its resistor.
+    const double d1 = cathodeAfterStep(circuit, -kCathodeExtent, kTableLowVolts, kTableLowVolts) + kCathodeExtent;
+    const double d2 = cathodeAfterStep(circuit, kCathodeExtent, kTableLowVolts, kTableLowVolts) - kCathodeExtent;
+    cathodeDecay = (d2 - d1) * kInvCathodeSpan;
+
+    // With full positive drive, how the cathode step depends on the cathode.
+    const double top = -kTableLowVolts;
+    auto charge = [&](double cathode, double input) {
+        return (cathodeAfterStep(circuit, cathode, top, input) - cathode) - cathode * cathodeDecay;
+    };
+    const double g1 = charge(-kCathodeExtent, top);
+    const double g2 = charge(kCathodeExtent, top);
+    const double g3 = charge(kCathodeExtent, top - kChargeProbeStep);
+    chargeShift = ((g2 - g1) / ((g2 - g3) / kChargeProbeStep)) * kInvCathodeSpan;
+
+    restingCathode = biasCathodeVoltage(stage.supplyVoltage, stage.triode);
+    quiescentPlate = plateVoltageAt(restingCathode);
+}
+
+double TriodeTables::plateVoltageAt(double cathode) const noexcept
+{
+    const double x = (-kTableLowVolts - cathode * cathodeShift) * kInvTableSpan;
+    return tableLookup(transferHigh, x) * ((cathode + kCathodeExtent) * kInvCathodeSpan) +
+           tableLookup(transferLow, x) * ((kCathodeExtent - cathode) * kInvCathodeSpan);
+}
+
+namespace tableCache {
+
+namespace {
+
+constexpr int32_t kFactors = 2;  // 1x and 16x
+constexpr int32_t kSetsPerRate = kFactors * kTriodeCount * kSupplyCount * kCapCount;
+// Rates the cache keeps sets for; a host rarely runs at more than two or
+// three in one process.
+constexpr int32_t kRateSlots = 16;
+
+struct RateSlot {
+    std::atomic<uint64_t> rateBits{0};  // 0: free
+    std::atomic<const TriodeTables*> sets[kSetsPerRate] = {};
+};
+
+struct Cache {
+    RateSlot slots[kRateSlots];
+    std::atomic<size_t> bytes{0};
+
+    // The library is being unloaded: no instance is left to read a set.
+    ~Cache()
+    {
+        for (RateSlot& slot : slots)
+            for (auto& set : slot.sets) delete set.load();
+    }
+};
+
+constinit Cache cache;
+
+uint64_t bitsOf(double rate) noexcept
+{
+    uint64_t bits;
+    std::memcpy(&bits, &rate, sizeof(bits));
+    return bits;
+}
+
+template <size_t N>
+int32_t entryOf(const double (&entries)[N], double value) noexcept
+{
+    for (size_t i = 0; i < N; ++i)
+        if (entries[i] == value) return static_cast<int32_t>(i);
+    return -1;
+}
+
+// The set's place within its rate, or -1 for settings the cache never holds.
+int32_t setIndex(const StageSettings& stage) noexcept
+{
+    const int32_t factor = stage.oversampling == 1 ? 0 : (stage.oversampling == 16 ? 1 : -1);
+    const int32_t supply = entryOf(kSupplyVoltages, stage.supplyVoltage);
+    const int32_t cap = entryOf(kCathodeCaps, stage.cathodeCapacitor);
+    if (factor < 0 || supply < 0 || cap < 0 || stage.triode < 0 || stage.triode >= kTriodeCount) return -1;
+    return ((factor * kTriodeCount + stage.triode) * kSupplyCount + supply) * kCapCount + cap;
+}
+
+StageSettings settingsOf(double rate, int32_t index) noexcept
+{
+    StageSettings stage;
+    stage.sampleRate = rate;
+    stage.cathodeCapacitor = kCathodeCaps[index % kCapCount];
+    index /= kCapCount;
+    stage.supplyVoltage = kSupplyVoltages[index % kSupplyCount];
+    index /= kSupplyCount;
+    stage.triode = index % kTriodeCount;
+    stage.oversampling = index / kTriodeCount == 0 ? 1 : 16;
+    return stage;
+}
+
+// The slot of `rate`, claimed if the rate is new; null when all are taken.
+// Slots are claimed in order and never given back, so two threads claiming
+// the same new rate meet at the same slot.
+RateSlot* slotFor(uint64_t bits, bool claim) noexcept
+{
+    for (RateSlot& slot : cache.slots) {
+        uint64_t held = slot.rateBits.load(std::memory_order_acquire);
+        if (held == 0 && claim) slot.rateBits.compare_exchange_strong(held, bits, std::memory_order_acq_rel);
+        held = slot.rateBits.load(std::memory_order_acquire);
+        if (held == bits) return &slot;
+        if (held == 0) return nullptr;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+const TriodeTables* find(const StageSettings& stage) noexcept
+{
+    const int32_t index = setIndex(stage);
+    if (index < 0) return nullptr;
+    RateSlot* slot = slotFor(bitsOf(stage.sampleRate), false);
+    return slot ? slot->sets[index].load(std::memory_order_acquire) : nullptr;
+}
+
+int32_t fill(double sampleRate)
+{
+    RateSlot* slot = slotFor(bitsOf(sampleRate), true);
+    if (!slot) return 0;
+    const FloatModeGuard audioThreadMode;
+    int32_t made = 0;
+    for (int32_t index = 0; index < kSetsPerRate; ++index) {
+        if (slot->sets[index].load(std::memory_order_acquire)) continue;
+        auto set = std::make_unique<TriodeTables>();
+        set->build(settingsOf(sampleRate, index));
+        const TriodeTables* none = nullptr;
+        // Another thread may have made the same set meanwhile: keep theirs.
+        if (slot->sets[index].compare_exchange_strong(none, set.get(), std::memory_order_acq_rel)) {
+            set.release();
+            cache.bytes.fetch_add(sizeof(TriodeTables), std::memory_order_relaxed);
+            ++made;
+        }
+    }
+    return made;
+}
+
+size_t bytes() noexcept { return cache.bytes.load(std::memory_order_relaxed); }
+
+}  // namespace tableCache

@@ -1,0 +1,50 @@
+// The effect's seven parameters as every host format sees them: normalized
+// values 0 to 1, how each maps to a physical setting, and the factory
+// programs. Format rules (VST 2.4's 8-character texts, LV2 port ranges)
+// live in the format adapters.
+#pragma once
+
+#include "dsp/TriodeCircuit.h"
+
+#include <cstdint>
+
+enum ParamIndex : int32_t {
+    kParamOversample = 0,
+    kParamGain = 1,
+    kParamLevel = 2,
+    kParamTriode = 3,
+    kParamVoltage = 4,
+    kParamCap = 5,
+    kParamNormalize = 6,
+    kNumParams = 7
+};
+
+extern const char* const kTriodeNames[kTriodeCount];  // "12AX7", "12AT7", "12AU7"
+
+// Which of three table entries (tube, supply, capacitor) a normalized value
+// selects: trunc(v * 3) in single precision, capped at 2. Values below 1/3
+// -- negative ones and NaN included -- select entry 0, so a wild value can
+// never index outside.
+int32_t tableIndex(float value) noexcept;
+
+// Input gain in dB for a normalized Gain value: -12 to +36 dB over 0 to 1.
+float gainDecibels(float value) noexcept;
+// Output level in dB for a normalized Level value: -24 to +24 dB over 0 to 1.
+float levelDecibels(float value) noexcept;
+// Oversampling switch and normalisation switch: on from 0.5.
+inline bool switchIsOn(float value) noexcept { return value >= 0.5f; }
+
+constexpr int32_t kOversampledLatency = 8;  // samples, at 16x
+// The latency a stored Oversmpl value stands for, in samples.
+inline int32_t latencyFor(float oversample) noexcept { return switchIsOn(oversample) ? kOversampledLatency : 0; }
+
+constexpr int32_t kNumPrograms = 8;
+
+struct FactoryProgram {
+    const char* name;
+    float values[kNumParams];
+};
+
+// Default, Smooth, Moderate, Maximum Overdrive, and four more Defaults. The
+// 2.0 values select the last table entry.
+extern const FactoryProgram kFactoryPrograms[kNumPrograms];

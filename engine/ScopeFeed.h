@@ -1,0 +1,75 @@
+// Input/output sample pairs for an XY scope: every few frames the audio
+// thread writes one point into a ring of 512 that the engine owns; an editor
+// (or a format adapter that forwards the points) copies the ring when it
+// draws. The audio thread only tries the ring's lock: a point that meets a
+// busy ring is dropped, never waited for.
+#pragma once
+
+#include "engine/Lock.h"
+
+#include <atomic>
+#include <cstdint>
+
+// One pair of each channel: input left, input right, output left, output right.
+struct ScopePoint {
+    float inputLeft;
+    float inputRight;
+    float outputLeft;
+    float outputRight;
+};
+static_assert(sizeof(ScopePoint) == 16);
+
+constexpr int32_t kScopeRingSize = 512;
+// The spacing that means "off".
+constexpr uint32_t kScopeFeedOff = 0xFFFFFFFFu;
+
+class ScopeFeed {
+public:
+    // [UI thread] Starts (or restarts) the feed at slot 0 with one point per
+    // (spacing + 1) frames, where spacing is the frames of the editor's 20 ms
+    // refresh spread over the 512 slots: 1 at 48 kHz, 3 at 96 kHz.
+    void start(float sampleRate) noexcept;
+    // [UI thread] Stops the feed; frames are still counted.
+    void stop() noexcept;
+    // [UI thread] A new rate restarts a running feed with its spacing.
+    void rateChanged(float sampleRate) noexcept;
+
+    // [audio thread] Counts one frame and writes the point when its turn has come.
+    void frame(const ScopePoint& point) noexcept
+    {
+        const uint32_t count = counter.load(std::memory_order_relaxed) + 1;
+        if (count > spacing.load(std::memory_order_relaxed)) {
+            write(point);
+            counter.store(0, std::memory_order_relaxed);
+        } else {
+            counter.store(count, std::memory_order_relaxed);
+        }
+    }
+
+    // [any thread but the audio thread] Copies the whole ring.
+    void copy(ScopePoint (&out)[kScopeRingSize]) noexcept;
+    // [audio thread] Copies the points written since `seen` (a count of
+    // points ever written, advanced to the present), oldest first, at most
+    // the ring's worth; returns how many. For adapters that forward points
+    // from the audio thread itself.
+    int32_t takeNew(uint64_t& seen, ScopePoint (&out)[kScopeRingSize]) noexcept;
+
+    uint32_t getSpacing() const noexcept { return spacing.load(std::memory_order_relaxed); }
+    uint32_t getCounter() const noexcept { return counter.load(std::memory_order_relaxed); }
+    uint32_t getWriteIndex() const noexcept { return writeIndex.load(std::memory_order_relaxed); }
+    bool isOn() const noexcept { return getSpacing() != kScopeFeedOff; }
+
+    // Only tests take the lock from outside, to show that a busy ring drops points.
+    Lock& ringLock() noexcept { return lock; }
+
+private:
+    void write(const ScopePoint& point) noexcept;
+    void restart(uint32_t newSpacing) noexcept;
+
+    std::atomic<uint32_t> spacing{kScopeFeedOff};
+    std::atomic<uint32_t> counter{0};
+    std::atomic<uint32_t> writeIndex{0};
+    std::atomic<uint64_t> written{0};
+    Lock lock;
+    ScopePoint ring[kScopeRingSize] = {};
+};

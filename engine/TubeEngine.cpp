@@ -1,0 +1,208 @@
+// The block driver: take over parameter changes without waiting, then per
+// frame smooth gain and level, run each channel through the triode stage,
+// scale by the negated level (the stage inverts), block DC, and feed the
+// scope. Never waits, allocates or calls the system.
+#include "engine/TubeEngine.h"
+
+#include "dsp/FloatMode.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Gain and level move 1 % of the way per frame while further than this.
+constexpr double kSmoothingThreshold = 0.0001;
+constexpr double kSmoothingFactor = 0.01;
+// Without normalisation the output sits 50 dB below the Level setting.
+constexpr double kUnnormalizedLevel = 0.0031622776601683794;
+// The DC blocker's corner is kDcCorner / pi, about 1.54 Hz.
+constexpr double kDcCorner = 4.835589941972921;
+constexpr uint32_t kAllChanges = (1u << kNumParams) - 1;
+
+double decibelsToLinear(float decibels) noexcept { return std::pow(10.0, static_cast<double>(decibels) * 0.05); }
+
+// Gain and level act on the documented 0 to 1 range: a value beyond it (or
+// not a number) would otherwise give an infinite or NaN factor that the
+// smoothing could never leave again.
+float continuousValue(float value) noexcept { return value >= 0.0f ? std::min(value, 1.0f) : 0.0f; }
+
+void smoothToward(double& smoothed, double target) noexcept
+{
+    if (std::fabs(target - smoothed) > kSmoothingThreshold) smoothed += (target - smoothed) * kSmoothingFactor;
+}
+
+bool inRange(int32_t index) noexcept { return static_cast<uint32_t>(index) < static_cast<uint32_t>(kNumParams); }
+
+}  // namespace
+
+DcBlocker DcBlocker::forRate(double fs) noexcept
+{
+    const double c = 1.0 / (fs + kDcCorner);
+    DcBlocker filter;
+    filter.b0 = fs * c;
+    filter.b1 = -fs * c;
+    filter.b2 = 0.0;
+    filter.a1 = (kDcCorner - fs) * c;
+    filter.a2 = 0.0;
+    return filter;
+}
+
+TubeEngine::TubeEngine() : dcBlocker(DcBlocker::forRate(kDefaultSampleRate))
+{
+    for (int32_t i = 0; i < kNumParams; ++i) values[i].store(kFactoryPrograms[0].values[i]);
+    pending.store(kAllChanges);
+}
+
+void TubeEngine::setParameter(int32_t index, float value) noexcept
+{
+    if (!inRange(index)) return;
+    values[index].store(value);
+    pending.fetch_or(1u << index);
+}
+
+float TubeEngine::getParameter(int32_t index) const noexcept
+{
+    return inRange(index) ? values[index].load() : 0.0f;
+}
+
+void TubeEngine::setParameters(const float (&newValues)[kNumParams]) noexcept
+{
+    wholeWriters.fetch_add(1);
+    wholeGeneration.fetch_add(1);
+    for (int32_t i = 0; i < kNumParams; ++i) values[i].store(newValues[i]);
+    pending.fetch_or(kAllChanges);
+    wholeWriters.fetch_sub(1);
+}
+
+bool TubeEngine::setSampleRate(float rate) noexcept
+{
+    if (!(rate >= kMinSampleRate && rate <= kMaxSampleRate)) return false;
+    if (sampleRate.exchange(rate) == rate) return true;
+    scopeFeed.rateChanged(rate);
+    // The audio thread hands the new rate to the stage and the DC blocker.
+    pending.fetch_or(1u << kParamOversample);
+    return true;
+}
+
+void TubeEngine::prepareTables() { tableCache::fill(static_cast<double>(getSampleRate())); }
+
+bool TubeEngine::takeChanges(float (&copy)[kNumParams], uint32_t& mask) noexcept
+{
+    // All sequentially consistent: a whole-program write that overlaps the
+    // copy in any way shows in the writer count or the generation.
+    const uint32_t generation = wholeGeneration.load();
+    if (wholeWriters.load() != 0) return false;
+    mask = pending.exchange(0);
+    if (mask == 0) return false;
+    for (int32_t i = 0; i < kNumParams; ++i) copy[i] = values[i].load();
+    if (wholeWriters.load() != 0 || wholeGeneration.load() != generation) {
+        pending.fetch_or(mask);  // a program is landing: next block
+        return false;
+    }
+    return true;
+}
+
+void TubeEngine::applyChanges() noexcept
+{
+    float v[kNumParams];
+    uint32_t mask = 0;
+    if (!takeChanges(v, mask)) return;
+    auto changed = [mask](int32_t index) { return (mask & (1u << index)) != 0; };
+
+    // The first hand-over always prepares: the stage has no tables before.
+    bool reprepare = !prepared;
+    if (changed(kParamVoltage)) {
+        const double volts = kSupplyVoltages[tableIndex(v[kParamVoltage])];
+        if (volts != dsp.settings().supplyVoltage) {
+            dsp.setSupplyVoltage(volts);
+            reprepare = true;
+        }
+    }
+    if (changed(kParamCap)) {
+        const double farads = kCathodeCaps[tableIndex(v[kParamCap])];
+        if (farads != dsp.settings().cathodeCapacitor) {
+            dsp.setCathodeCapacitor(farads);
+            reprepare = true;
+        }
+    }
+    if (changed(kParamOversample)) {
+        // Also how a new host rate reaches the stage. Only a real change of
+        // factor or rate re-prepares: a host re-sending its automation
+        // before every block leaves the stage alone.
+        const int32_t factor = switchIsOn(v[kParamOversample]) ? kOversampling : 1;
+        const double rate = static_cast<double>(getSampleRate());
+        if (factor != dsp.settings().oversampling || rate != dsp.settings().sampleRate) reprepare = true;
+        dsp.setOversampling(factor);
+        dsp.setSampleRate(rate);
+        if (static_cast<float>(rate) != dcBlockerRate) {
+            dcBlockerRate = static_cast<float>(rate);
+            dcBlocker = DcBlocker::forRate(rate);
+        }
+    }
+    if (changed(kParamGain)) gainTarget = decibelsToLinear(gainDecibels(continuousValue(v[kParamGain])));
+    const bool levelChanged = changed(kParamLevel) || changed(kParamNormalize);
+    if (changed(kParamTriode)) {
+        const int32_t triode = tableIndex(v[kParamTriode]);
+        if (triode != dsp.getTriodeIndex()) {
+            dsp.setTriodeIndex(triode);
+            reprepare = true;
+        }
+    }
+    if (reprepare) {
+        dsp.prepare();
+        dsp.resetCathodes();
+        prepared = true;
+    }
+    if (reprepare || levelChanged) {
+        // The normalised level reads the new tables.
+        double level = decibelsToLinear(levelDecibels(continuousValue(v[kParamLevel])));
+        if (switchIsOn(v[kParamNormalize]))
+            level /= dsp.outputSwing() + 1.0;
+        else
+            level *= kUnnormalizedLevel;
+        levelTarget = level;
+    }
+}
+
+void TubeEngine::process(const float* inLeft, const float* inRight, float* outLeft, float* outRight,
+                         int32_t frames) noexcept
+{
+    if (!inLeft || !outLeft) return;
+    const FloatModeGuard flushDenormals;
+
+    applyChanges();
+    if (!prepared) {
+        // A program was landing as the very first block began: nothing to
+        // play through yet.
+        for (int32_t k = 0; k < frames; ++k) {
+            outLeft[k] = 0.0f;
+            if (outRight) outRight[k] = 0.0f;
+        }
+        return;
+    }
+
+    for (int32_t k = 0; k < frames; ++k) {
+        smoothToward(gainSmoothed, gainTarget);
+        smoothToward(levelSmoothed, levelTarget);
+
+        const float xL = inLeft[k];
+        float yL = static_cast<float>(dsp.processSample(0, static_cast<double>(xL) * gainSmoothed));
+        float xR = 0.0f;
+        float yR = 0.0f;
+        if (inRight) {
+            xR = inRight[k];
+            yR = static_cast<float>(dsp.processSample(1, static_cast<double>(xR) * gainSmoothed));
+        }
+
+        const float m = static_cast<float>(-levelSmoothed);
+        yL *= m;
+        yR *= m;
+        const float oL = dcBlocker.step(0, yL);
+        const float oR = dcBlocker.step(1, yR);
+        outLeft[k] = oL;
+        if (outRight) outRight[k] = oR;
+
+        scopeFeed.frame({xL, xR, oL, oR});
+    }
+}

@@ -1,0 +1,128 @@
+// The effect's audio engine, for every host format: the seven parameters
+// and their hand-over to the audio thread, the triode stage, gain and level
+// smoothing, normalisation, the DC blocker, the latency figure and the scope
+// feed. It takes blocks of float channels and knows no plug-in format; the
+// VST 2.4 and LV2 adapters sit on top of it.
+//
+// Threads: parameters may be set and read from any thread and never wait;
+// the sample rate and the table preparation belong to the host's set-up
+// thread while processing is suspended; `process` belongs to the audio
+// thread. A change lands at the first block that starts after it, and a
+// whole-program change lands in one block.
+#pragma once
+
+#include "dsp/TriodeProcessor.h"
+#include "engine/Parameters.h"
+#include "engine/ScopeFeed.h"
+
+#include <atomic>
+#include <cstdint>
+
+// First-order DC-blocking high-pass, direct form II, one lane per channel,
+// its zero at DC and its corner near 1.54 Hz. Coefficients in double
+// precision, state and arithmetic in single.
+struct DcBlocker {
+    double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
+    float w1[2] = {0.0f, 0.0f};
+    float w2[2] = {0.0f, 0.0f};
+
+    // The filter for `sampleRate`, Hz, with its state cleared.
+    static DcBlocker forRate(double sampleRate) noexcept;
+    // [audio thread] One step of one lane.
+    float step(int32_t lane, float x) noexcept
+    {
+        const float w = (x - w1[lane] * static_cast<float>(a1)) - w2[lane] * static_cast<float>(a2);
+        float y = w * static_cast<float>(b0);
+        y += w1[lane] * static_cast<float>(b1);
+        y += w2[lane] * static_cast<float>(b2);
+        w2[lane] = w1[lane];
+        w1[lane] = w;
+        return y;
+    }
+};
+
+class TubeEngine {
+public:
+    static constexpr float kMinSampleRate = 8000.0f;
+    static constexpr float kMaxSampleRate = 1000000.0f;
+    static constexpr float kDefaultSampleRate = 48000.0f;
+
+    // [UI thread] Factory program 0's values, every change pending, 48 kHz,
+    // scope feed off. Allocates all the audio thread will ever use.
+    TubeEngine();
+
+    // --- Parameters [any thread; never waits] ---
+    // Stores a normalized value as given (nothing clamps it); out-of-range
+    // indices are ignored.
+    void setParameter(int32_t index, float value) noexcept;
+    float getParameter(int32_t index) const noexcept;
+    // Stores all seven at once: no block ever runs with some of them.
+    void setParameters(const float (&values)[kNumParams]) noexcept;
+    // Parameters changed since the audio thread last took them, one bit each.
+    uint32_t pendingChanges() const noexcept { return pending.load(); }
+    // The latency, in samples, that the stored Oversmpl value stands for:
+    // it follows a write at once, before any block applies it.
+    int32_t latency() const noexcept { return latencyFor(getParameter(kParamOversample)); }
+    // The oversampling factor the audio thread runs at (1 or 16).
+    int32_t oversamplingInForce() const noexcept { return dsp.getOversampling(); }
+
+    // --- Host set-up [UI thread, while processing is suspended] ---
+    // Accepts 8000 to 1000000 Hz and answers true; anything else (NaN
+    // included) changes nothing. A rate equal to the one set changes nothing
+    // either. Called during processing anyway, it stays harmless: the audio
+    // thread takes the new rate at its next block.
+    bool setSampleRate(float rate) noexcept;
+    float getSampleRate() const noexcept { return sampleRate.load(std::memory_order_relaxed); }
+    // Makes the tables of every tube setting at the current rate ready in
+    // the process's shared cache (a few tens of milliseconds the first time
+    // a rate is seen, nothing after), so that the audio thread never builds
+    // one. Hosts call it on resume.
+    void prepareTables();
+
+    // --- [audio thread; never waits, never allocates] ---
+    // Processes `frames` frames. A null inRight processes the left channel
+    // alone (the scope's right input reads 0); a null outRight is not
+    // written. Null left buffers do nothing at all.
+    void process(const float* inLeft, const float* inRight, float* outLeft, float* outRight,
+                 int32_t frames) noexcept;
+
+    // [UI thread] The scope feed: start it when an editor opens, stop it
+    // when it closes; read it from the editor.
+    void startScopeFeed() noexcept { scopeFeed.start(getSampleRate()); }
+    void stopScopeFeed() noexcept { scopeFeed.stop(); }
+    ScopeFeed& scope() noexcept { return scopeFeed; }
+
+    // Read access for tests and benchmarks.
+    const TriodeProcessor& processor() const noexcept { return dsp; }
+    double getGainSmoothed() const noexcept { return gainSmoothed; }
+    double getLevelSmoothed() const noexcept { return levelSmoothed; }
+    double getGainTarget() const noexcept { return gainTarget; }
+    double getLevelTarget() const noexcept { return levelTarget; }
+    const DcBlocker& getDcBlocker() const noexcept { return dcBlocker; }
+
+private:
+    bool takeChanges(float (&values)[kNumParams], uint32_t& mask) noexcept;
+    void applyChanges() noexcept;
+
+    // Hand-over: the stored values and their change bits. A whole-program
+    // write counts itself in `wholeWriters` and `wholeGeneration`, so that
+    // the audio thread can tell a copy made while one was under way and
+    // leave the change for its next block.
+    std::atomic<float> values[kNumParams];
+    std::atomic<uint32_t> pending{0};
+    std::atomic<uint32_t> wholeWriters{0};
+    std::atomic<uint32_t> wholeGeneration{0};
+    std::atomic<float> sampleRate{kDefaultSampleRate};
+
+    // Audio thread only.
+    TriodeProcessor dsp;
+    bool prepared = false;  // the first hand-over prepares whatever it finds
+    double gainSmoothed = 0.0;
+    double levelSmoothed = 0.0;
+    double gainTarget = 0.0;
+    double levelTarget = 0.0;
+    DcBlocker dcBlocker;
+    float dcBlockerRate = kDefaultSampleRate;
+
+    ScopeFeed scopeFeed;
+};

@@ -1,0 +1,204 @@
+// The format-neutral engine: programs landing whole while the audio thread
+// runs, the shared table cache, a sample rate set from the wrong thread,
+// and the host hearing of a new latency.
+#include "TestSupport.h"
+#include "dsp/FloatMode.h"
+#include "engine/TubeEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Runs one block of a quiet sine through the engine.
+void runBlock(TubeEngine& engine, int32_t frames, std::vector<float>& out)
+{
+    std::vector<float> in(frames);
+    for (int32_t i = 0; i < frames; ++i) in[i] = 0.3f * static_cast<float>(std::sin(0.05 * i));
+    out.resize(frames);
+    std::vector<float> right(frames);
+    engine.process(in.data(), in.data(), out.data(), right.data(), frames);
+}
+
+}  // namespace
+
+TEST(EngineHandOver, AProgramLandsWholeWhileTheAudioThreadRuns)
+{
+    // Two programs that differ in every setting; the audio thread must only
+    // ever run with all of one or all of the other.
+    const float a[kNumParams] = {0.0f, 0.2f, 0.3f, 0.0f, 0.0f, 0.0f, 0.0f};
+    const float b[kNumParams] = {1.0f, 0.9f, 0.7f, 1.0f, 1.0f, 1.0f, 1.0f};
+    auto engine = std::make_unique<TubeEngine>();
+    engine->prepareTables();
+    engine->setParameters(a);
+    std::vector<float> out;
+    runBlock(*engine, 8, out);
+    const double gainA = engine->getGainTarget();
+    const double levelA = engine->getLevelTarget();
+    engine->setParameters(b);
+    runBlock(*engine, 8, out);
+    const double gainB = engine->getGainTarget();
+    const double levelB = engine->getLevelTarget();
+
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (int32_t i = 0; !stop; ++i) engine->setParameters(i % 2 ? a : b);
+    });
+    int32_t sawA = 0, sawB = 0;
+    for (int32_t block = 0; block < 3000; ++block) {
+        runBlock(*engine, 1, out);
+        const StageSettings& s = engine->processor().settings();
+        const double gain = engine->getGainTarget();
+        const double level = engine->getLevelTarget();
+        const bool isA = s.triode == 0 && s.supplyVoltage == 150.0 && s.cathodeCapacitor == 4.7e-7 &&
+                         s.oversampling == 1 && gain == gainA && level == levelA;
+        const bool isB = s.triode == 2 && s.supplyVoltage == 350.0 && s.cathodeCapacitor == 2.2e-5 &&
+                         s.oversampling == 16 && gain == gainB && level == levelB;
+        ASSERT_TRUE(isA || isB) << "block " << block << " ran with parts of two programs";
+        sawA += isA;
+        sawB += isB;
+    }
+    stop = true;
+    writer.join();
+    EXPECT_GT(sawA + sawB, 0);
+}
+
+TEST(EngineHandOver, AChangeLandsAtTheNextBlock)
+{
+    TubeEngine engine;
+    std::vector<float> out;
+    runBlock(engine, 4, out);
+    EXPECT_EQ(engine.pendingChanges(), 0u);
+    engine.setParameter(kParamGain, 0.9f);
+    engine.setParameter(kParamGain, 0.25f);  // several changes between blocks: the latest wins
+    engine.setParameter(kNumParams, 0.5f);   // ignored
+    engine.setParameter(-1, 0.5f);
+    EXPECT_EQ(engine.pendingChanges(), 1u << kParamGain);
+    runBlock(engine, 4, out);
+    EXPECT_EQ(engine.pendingChanges(), 0u);
+    EXPECT_NEAR(engine.getGainTarget(), std::pow(10.0, double(0.25f * 48.0f - 12.0f) * 0.05), 1e-12);
+}
+
+TEST(TableCache, ReadySetsAreTheSetsTheAudioThreadWouldBuild)
+{
+    EXPECT_EQ(tableCache::find({}), nullptr);  // the construction settings are never a cache entry
+    const double rate = 22050.0;
+    StageSettings stage;
+    stage.sampleRate = rate;
+    stage.oversampling = 16;
+    stage.triode = 1;
+    stage.supplyVoltage = 250.0;
+    stage.cathodeCapacitor = 2.2e-5;
+    EXPECT_EQ(tableCache::find(stage), nullptr);
+    const size_t before = tableCache::bytes();
+    EXPECT_EQ(tableCache::fill(rate), 54);
+    EXPECT_EQ(tableCache::fill(rate), 0);  // kept, not made again
+    EXPECT_EQ(tableCache::bytes() - before, 54 * sizeof(TriodeTables));
+
+    const TriodeTables* shared = tableCache::find(stage);
+    ASSERT_NE(shared, nullptr);
+    EXPECT_EQ(shared->settings, stage);
+    auto own = std::make_unique<TriodeTables>();
+    {
+        const FloatModeGuard audioThreadMode;
+        own->build(stage);
+    }
+    EXPECT_EQ(std::memcmp(own->transferLow.data(), shared->transferLow.data(), sizeof(Table)), 0);
+    EXPECT_EQ(std::memcmp(own->transferHigh.data(), shared->transferHigh.data(), sizeof(Table)), 0);
+    EXPECT_EQ(std::memcmp(own->cathodeStep.data(), shared->cathodeStep.data(), sizeof(Table)), 0);
+    EXPECT_EQ(own->quiescentPlate, shared->quiescentPlate);
+    EXPECT_EQ(own->chargeShift, shared->chargeShift);
+
+    // Values between the table entries are never cached.
+    stage.supplyVoltage = 300.0;
+    EXPECT_EQ(tableCache::find(stage), nullptr);
+}
+
+TEST(TableCache, AfterResumeATubeChangeTakesAReadySet)
+{
+    TubeEngine engine;
+    ASSERT_TRUE(engine.setSampleRate(32000.0f));
+    engine.prepareTables();
+    std::vector<float> out;
+    runBlock(engine, 16, out);
+    EXPECT_TRUE(engine.processor().tablesShared());
+    for (float triode : {0.5f, 1.0f}) {
+        engine.setParameter(kParamTriode, triode);
+        engine.setParameter(kParamOversample, 1.0f);
+        runBlock(engine, 16, out);
+        EXPECT_TRUE(engine.processor().tablesShared());
+    }
+    // A rate the cache was never asked for: the audio thread builds its own.
+    ASSERT_TRUE(engine.setSampleRate(12345.0f));
+    runBlock(engine, 16, out);
+    EXPECT_FALSE(engine.processor().tablesShared());
+    EXPECT_EQ(engine.processor().settings().sampleRate, 12345.0);
+}
+
+TEST(EngineThreads, ASampleRateSetDuringProcessingStaysHarmless)
+{
+    // Hosts must not, but one that sets the rate while the audio thread runs
+    // gets a rate change at a block boundary: never torn coefficients, never
+    // a non-finite sample.
+    TubeEngine engine;
+    std::atomic<bool> stop{false};
+    std::thread host([&] {
+        for (int32_t i = 0; !stop; ++i) {
+            engine.setSampleRate(i % 2 ? 44100.0f : 96000.0f);
+            engine.setParameter(kParamOversample, i % 3 ? 0.0f : 1.0f);
+            std::this_thread::yield();
+        }
+    });
+    std::vector<float> out;
+    for (int32_t block = 0; block < 400; ++block) {
+        runBlock(engine, 32, out);
+        for (float v : out) ASSERT_TRUE(std::isfinite(v));
+        const DcBlocker& dc = engine.getDcBlocker();
+        const double rate = engine.processor().settings().sampleRate;
+        ASSERT_DOUBLE_EQ(dc.b0, DcBlocker::forRate(rate).b0) << "DC blocker and stage disagree on the rate";
+    }
+    stop = true;
+    host.join();
+}
+
+namespace {
+
+std::vector<int32_t> hostCalls;
+
+intptr_t VST_CALL recordingHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float)
+{
+    if (opcode == audioMasterVersion) return 2400;
+    hostCalls.push_back(opcode);
+    return 1;
+}
+
+}  // namespace
+
+TEST(EngineLatency, TheHostHearsOfANewLatencyOnceFromTheWritingThread)
+{
+    resetProgramBank();
+    TubeEffect effect(recordingHost);
+    hostCalls.clear();
+    effect.setParameter(kParamOversample, 0.0f);  // no change of latency
+    EXPECT_TRUE(hostCalls.empty());
+    std::thread automation([&] { effect.setParameter(kParamOversample, 1.0f); });
+    automation.join();
+    EXPECT_EQ(hostCalls, std::vector<int32_t>{audioMasterIOChanged});
+    EXPECT_EQ(effect.getAeffect()->initialDelay, 8);
+    effect.setParameter(kParamOversample, 0.75f);
+    EXPECT_EQ(hostCalls.size(), 1u);
+    effect.setProgram(1);  // a 1x program
+    EXPECT_EQ(effect.getAeffect()->initialDelay, 0);
+    EXPECT_EQ(hostCalls.size(), 2u);
+    // Processing never calls the host.
+    hostCalls.clear();
+    processBlock(effect, testSignal(256));
+    EXPECT_TRUE(hostCalls.empty());
+    resetProgramBank();
+}
