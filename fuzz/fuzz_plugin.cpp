@@ -231,7 +231,6 @@ struct Session {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // The bank is shared by the process: every input starts from the factory one.
-    resetProgramBank();
     Reader r(data, size);
     static Session session{};
     Session& s = session;

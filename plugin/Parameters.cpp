@@ -1,7 +1,5 @@
 #include "plugin/Parameters.h"
 
-#include "engine/Lock.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -23,12 +21,6 @@ bool inRange(int32_t index) noexcept
     return static_cast<uint32_t>(index) < static_cast<uint32_t>(kNumParams);
 }
 
-Lock& bankLock() noexcept
-{
-    static Lock lock;
-    return lock;
-}
-
 }  // namespace
 
 ProgramRecord factoryRecord(int32_t row) noexcept
@@ -38,11 +30,6 @@ ProgramRecord factoryRecord(int32_t row) noexcept
     std::copy(kFactoryPrograms[row].values, kFactoryPrograms[row].values + kNumParams, record.values);
     return record;
 }
-
-ProgramRecord programBank[kNumPrograms] = {
-    factoryRecord(0), factoryRecord(1), factoryRecord(2), factoryRecord(3),
-    factoryRecord(4), factoryRecord(5), factoryRecord(6), factoryRecord(7),
-};
 
 const char* parameterName(int32_t index) noexcept
 {
@@ -89,14 +76,4 @@ void copyText(char* text, const char* source, size_t limit) noexcept
 {
     std::strncpy(text, source, limit);
     text[limit] = '\0';
-}
-
-void lockProgramBank() noexcept { bankLock().enter(); }
-void unlockProgramBank() noexcept { bankLock().leave(); }
-
-void resetProgramBank() noexcept
-{
-    lockProgramBank();
-    for (int32_t row = 0; row < kNumPrograms; ++row) programBank[row] = factoryRecord(row);
-    unlockProgramBank();
 }

@@ -1,6 +1,6 @@
 // The seven parameters as a VST 2.4 host shows them -- names, labels and
-// display texts within the interface's text limits -- and the bank of eight
-// programs shared by every instance in the process.
+// display texts within the interface's text limits -- and the record of one
+// program.
 #pragma once
 
 #include "engine/Parameters.h"
@@ -34,14 +34,3 @@ static_assert(sizeof(ProgramRecord) == 52);
 
 // Row `row` (0..7) of the factory programs.
 ProgramRecord factoryRecord(int32_t row) noexcept;
-
-// The factory bank, loaded with the library. Edits made through one instance
-// are seen by every other instance in the process; nothing is written to disk.
-extern ProgramRecord programBank[kNumPrograms];
-
-// Serialises program switches and renames of instances on different threads.
-void lockProgramBank() noexcept;
-void unlockProgramBank() noexcept;
-
-// Restores the factory contents (for tests that need a clean bank).
-void resetProgramBank() noexcept;

@@ -2,6 +2,7 @@
 
 #include "plugin/EditorBase.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -20,11 +21,8 @@ TubeEffect::TubeEffect(audioMasterCallback hostCallback)
     // The engine starts with every change pending, at 48 kHz, the scope feed
     // off; the values come from program row 0.
     curProgram = 0;
-    float values[kNumParams];
-    lockProgramBank();
-    std::memcpy(values, programBank[0].values, sizeof(values));
-    unlockProgramBank();
-    engine.setParameters(values);
+    for (int32_t row = 0; row < kNumPrograms; ++row) programs[row] = factoryRecord(row);
+    engine.setParameters(programs[0].values);
     sampleRate = engine.getSampleRate();
 
     cEffect.numInputs = getChannelCount();
@@ -56,9 +54,15 @@ void TubeEffect::resume() { engine.prepareTables(); }
 void TubeEffect::processReplacing(float** inputs, float** outputs, int32_t sampleFrames)
 {
     if (!inputs || !outputs || !inputs[0] || !outputs[0]) return;
-    const bool stereo = getChannelCount() == 2;
-    engine.process(inputs[0], stereo ? inputs[1] : nullptr, outputs[0], stereo ? outputs[1] : nullptr,
-                   sampleFrames);
+    if (getChannelCount() == 2) {
+        engine.process(inputs[0], inputs[1], outputs[0], outputs[1], sampleFrames);
+        return;
+    }
+    // Mono in: the host still asked for two outputs, and both carry the one
+    // processed channel (never stale memory on the right).
+    engine.process(inputs[0], nullptr, outputs[0], nullptr, sampleFrames);
+    if (outputs[1] && outputs[1] != outputs[0])
+        for (int32_t k = 0; k < sampleFrames; ++k) outputs[1][k] = outputs[0][k];
 }
 
 void TubeEffect::latencyMayHaveChanged() noexcept
@@ -78,32 +82,38 @@ float TubeEffect::getParameter(int32_t index) { return engine.getParameter(index
 
 void TubeEffect::setProgram(int32_t program)
 {
-    if (static_cast<uint32_t>(program) >= static_cast<uint32_t>(kNumPrograms) || program == curProgram) return;
+    if (static_cast<uint32_t>(program) >= static_cast<uint32_t>(kNumPrograms)) return;
     float values[kNumParams];
-    lockProgramBank();
-    for (int32_t i = 0; i < kNumParams; ++i) programBank[curProgram].values[i] = getParameter(i);
-    curProgram = program;
-    std::memcpy(values, programBank[program].values, sizeof(values));
-    unlockProgramBank();
+    {
+        LockGuard hold(programLock);
+        if (program == curProgram) return;
+        for (int32_t i = 0; i < kNumParams; ++i) programs[curProgram].values[i] = getParameter(i);
+        curProgram = program;
+        std::memcpy(values, programs[program].values, sizeof(values));
+    }
     // All seven land in one block.
     engine.setParameters(values);
     latencyMayHaveChanged();
 }
 
+int32_t TubeEffect::getProgram()
+{
+    LockGuard hold(programLock);
+    return curProgram;
+}
+
 void TubeEffect::setProgramName(char* name)
 {
     if (!name) return;
-    lockProgramBank();
-    std::strncpy(programBank[curProgram].name, name, kProgramNameLength);
-    unlockProgramBank();
+    LockGuard hold(programLock);
+    std::strncpy(programs[curProgram].name, name, kProgramNameLength);
 }
 
 void TubeEffect::getProgramName(char* name)
 {
     if (!name) return;
-    lockProgramBank();
-    copyText(name, programBank[curProgram].name, kProgramNameLength);
-    unlockProgramBank();
+    LockGuard hold(programLock);
+    copyText(name, programs[curProgram].name, kProgramNameLength);
 }
 
 void TubeEffect::getParameterLabel(int32_t index, char* label)
@@ -128,9 +138,15 @@ void TubeEffect::getParameterName(int32_t index, char* text)
 
 bool TubeEffect::setSpeakerArrangement(VstSpeakerArrangement* input, VstSpeakerArrangement*)
 {
-    if (!input) return false;
+    if (!input || input->numChannels < 1 || input->numChannels > 2) return false;
     channelCount.store(input->numChannels, std::memory_order_relaxed);
     return true;
+}
+
+ProgramRecord TubeEffect::getProgramRecord(int32_t row)
+{
+    LockGuard hold(programLock);
+    return programs[std::clamp(row, 0, kNumPrograms - 1)];
 }
 
 bool TubeEffect::getEffectName(char* name)

@@ -5,6 +5,7 @@
 // engine does the rest.
 #pragma once
 
+#include "engine/Lock.h"
 #include "engine/TubeEngine.h"
 #include "plugin/EditorBase.h"
 #include "plugin/EffectBase.h"
@@ -44,12 +45,15 @@ public:
     float getParameter(int32_t index) override;
     // [UI thread]
     void setProgram(int32_t program) override;
+    int32_t getProgram() override;
     void setProgramName(char* name) override;
     void getProgramName(char* name) override;
     void getParameterLabel(int32_t index, char* label) override;
     void getParameterDisplay(int32_t index, char* text) override;
     void getParameterName(int32_t index, char* text) override;
 
+    // [UI thread, processing suspended] One or two input channels; anything
+    // else is refused and changes nothing.
     bool setSpeakerArrangement(VstSpeakerArrangement* input, VstSpeakerArrangement* output) override;
     bool getEffectName(char* name) override;
     bool getVendorString(char* text) override;
@@ -70,6 +74,8 @@ public:
     uint32_t getScopeCounter() noexcept { return engine.scope().getCounter(); }
     uint32_t getScopeWriteIndex() noexcept { return engine.scope().getWriteIndex(); }
     const TriodeProcessor& getProcessor() const noexcept { return engine.processor(); }
+    // A copy of one row of this instance's program bank.
+    ProgramRecord getProgramRecord(int32_t row);
 
 private:
     // [any thread] Tells the host when the stored Oversmpl value has changed
@@ -78,4 +84,9 @@ private:
 
     TubeEngine engine;
     std::atomic<int32_t> channelCount{2};
+    // This instance's programs, filled from the factory programs; saved on
+    // switch and renamed by the host, lost with the instance. Only program
+    // calls take the lock; parameters and processing never do.
+    Lock programLock;
+    ProgramRecord programs[kNumPrograms];
 };

@@ -20,7 +20,6 @@ intptr_t VST_CALL quietHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, 
 
 std::unique_ptr<TubeEffect> makeEffect()
 {
-    resetProgramBank();
     return std::make_unique<TubeEffect>(quietHost);
 }
 
@@ -56,7 +55,7 @@ TEST(EffectLifecycle, NewInstanceStartsFromProgramZeroWithEveryChangePending)
     EXPECT_EQ(effect->getChangeMask(), 0x7F);
     EXPECT_EQ(effect->getScopeDecimation(), kScopeFeedOff);
     EXPECT_EQ(effect->getProgram(), 0);
-    for (int32_t i = 0; i < kNumParams; ++i) EXPECT_EQ(effect->getParameter(i), programBank[0].values[i]);
+    for (int32_t i = 0; i < kNumParams; ++i) EXPECT_EQ(effect->getParameter(i), kFactoryPrograms[0].values[i]);
     const AEffect* a = effect->getAeffect();
     EXPECT_EQ(a->numInputs, 2);
     EXPECT_EQ(a->numOutputs, 2);
@@ -183,9 +182,10 @@ TEST(BlockProcessing, LevelIsFiftyDecibelsDownOrNormalisedToTheSwing)
     EXPECT_NEAR(effect->getEngine().getLevelTarget(), level / (effect->getProcessor().outputSwing() + 1.0), 1e-15);
 }
 
-TEST(BlockProcessing, MonoTouchesOnlyTheFirstChannel)
+TEST(BlockProcessing, MonoInputProcessesOneChannelIntoBothOutputs)
 {
     auto effect = makeEffect();
+    auto stereo = makeEffect();
     effect->startScopeFeed();
     VstSpeakerArrangement mono{};
     mono.type = kSpeakerArrMono;
@@ -200,13 +200,45 @@ TEST(BlockProcessing, MonoTouchesOnlyTheFirstChannel)
     std::vector<float> left(256);
     float* outputs[2] = {left.data(), right.data()};
     effect->processReplacing(inputs, outputs, 256);
-    for (float v : right) ASSERT_EQ(v, 123.0f);
+    // The host asked for two outputs: the right one carries the left result,
+    // which is what the left channel of a stereo instance gives.
+    EXPECT_EQ(right, left);
+    EXPECT_EQ(left, processBlock(*stereo, in).left);
     for (const ScopePoint& p : ScopeRing(*effect)) {
         EXPECT_EQ(p.inputRight, 0.0f);
         EXPECT_EQ(p.outputRight, 0.0f);
     }
-    EXPECT_EQ(effect->dispatcher(effSetSpeakerArrangement, 0, 0, &mono, 0.0f), 0);
+    // In place, and with no right output at all.
+    float* inPlace[2] = {in.left.data(), in.right.data()};
+    effect->processReplacing(inPlace, inPlace, 256);
+    EXPECT_EQ(in.right, in.left);
+    float* leftOnly[2] = {left.data(), nullptr};
+    effect->processReplacing(inputs, leftOnly, 256);
+}
+
+TEST(BlockProcessing, OnlyOneOrTwoInputChannelsAreAccepted)
+{
+    auto effect = makeEffect();
+    VstSpeakerArrangement arrangement{};
+    for (int32_t channels : {0, 3, 6, -3, 8}) {
+        arrangement.numChannels = channels;
+        EXPECT_EQ(effect->dispatcher(effSetSpeakerArrangement, 0, reinterpret_cast<intptr_t>(&arrangement),
+                                     &arrangement, 0.0f),
+                  0)
+            << channels;
+        EXPECT_EQ(effect->getChannelCount(), 2);
+    }
+    EXPECT_EQ(effect->dispatcher(effSetSpeakerArrangement, 0, 0, &arrangement, 0.0f), 0);
+    arrangement.numChannels = 1;
+    EXPECT_EQ(effect->dispatcher(effSetSpeakerArrangement, 0, reinterpret_cast<intptr_t>(&arrangement),
+                                 &arrangement, 0.0f),
+              1);
     EXPECT_EQ(effect->getChannelCount(), 1);
+    arrangement.numChannels = 2;
+    EXPECT_EQ(effect->dispatcher(effSetSpeakerArrangement, 0, reinterpret_cast<intptr_t>(&arrangement),
+                                 &arrangement, 0.0f),
+              1);
+    EXPECT_EQ(effect->getChannelCount(), 2);
 }
 
 TEST(BlockProcessing, NullBuffersAreIgnored)
@@ -325,7 +357,7 @@ TEST(BlockProcessing, WildParameterValuesNeverLeaveTheOutputNonFinite)
             // Back to the factory value: the sound comes back. The level stops
             // anywhere within 0.0001 of its target (about 3 % either way at -50 dB), so
             // the comparison allows 8 %.
-            effect->setParameter(index, programBank[0].values[index]);
+            effect->setParameter(index, kFactoryPrograms[0].values[index]);
             const Stereo after = processBlock(*effect, testSignal(48000, 0.5f, 4000));
             ASSERT_TRUE(allFinite(after)) << index << " " << value;
             auto reference = makeEffect();
@@ -425,7 +457,6 @@ TEST(Automation, UserChangesReachTheHostAfterTheEffect)
         calls.push_back({opcode, index, opt, current ? current->getParameter(index) : -1.0f});
         return 0;
     };
-    resetProgramBank();
     TubeEffect effect(host);
     current = &effect;
     effect.setParameterAutomated(kParamCap, 0.5f);

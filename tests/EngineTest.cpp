@@ -182,7 +182,6 @@ intptr_t VST_CALL recordingHost(AEffect*, int32_t opcode, int32_t, intptr_t, voi
 
 TEST(EngineLatency, TheHostHearsOfANewLatencyOnceFromTheWritingThread)
 {
-    resetProgramBank();
     TubeEffect effect(recordingHost);
     hostCalls.clear();
     effect.setParameter(kParamOversample, 0.0f);  // no change of latency
@@ -200,5 +199,4 @@ TEST(EngineLatency, TheHostHearsOfANewLatencyOnceFromTheWritingThread)
     hostCalls.clear();
     processBlock(effect, testSignal(256));
     EXPECT_TRUE(hostCalls.empty());
-    resetProgramBank();
 }

@@ -21,10 +21,8 @@ class Parameters : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        resetProgramBank();
         effect = std::make_unique<TubeEffect>(quietHost);
     }
-    void TearDown() override { resetProgramBank(); }
 
     std::string display(int32_t index, float value)
     {
@@ -141,13 +139,20 @@ TEST_F(Parameters, SwitchingProgramsSavesTheRowBeingLeft)
     EXPECT_STREQ(text, "12AU7");
     effect->setProgram(0);
     EXPECT_EQ(effect->getParameter(kParamGain), 0.9f);
-    EXPECT_EQ(programBank[0].values[kParamGain], 0.9f);
+    EXPECT_EQ(effect->getProgramRecord(0).values[kParamGain], 0.9f);
 
-    // Another instance sees the saved row: the bank is shared.
+    // Every instance has a bank of its own: a renamed and edited program of
+    // one never reaches another, nor an instance opened later.
+    char name[] = "Edge";
+    effect->setProgramName(name);
     TubeEffect other(quietHost);
+    EXPECT_EQ(other.getParameter(kParamGain), 0.5f);
     other.setProgram(1);
     other.setProgram(0);
-    EXPECT_EQ(other.getParameter(kParamGain), 0.9f);
+    EXPECT_EQ(other.getParameter(kParamGain), 0.5f);
+    char otherName[32];
+    other.getProgramName(otherName);
+    EXPECT_STREQ(otherName, "Default");
 }
 
 TEST_F(Parameters, SelectingTheCurrentOrAnInvalidProgramDoesNothing)
@@ -158,7 +163,7 @@ TEST_F(Parameters, SelectingTheCurrentOrAnInvalidProgramDoesNothing)
     effect->setParameter(kParamGain, 0.9f);
     effect->setProgram(0);
     EXPECT_EQ(effect->getChangeMask(), 1 << kParamGain);
-    EXPECT_EQ(programBank[0].values[kParamGain], 0.5f);
+    EXPECT_EQ(effect->getProgramRecord(0).values[kParamGain], 0.5f);
     for (intptr_t bad : {intptr_t(8), intptr_t(-1), intptr_t(-4294967293LL), intptr_t(4294967299LL)}) {
         EXPECT_EQ(effect->dispatcher(effSetProgram, 0, bad, nullptr, 0.0f), 0);
         EXPECT_EQ(effect->dispatcher(effGetProgram, 0, 0, nullptr, 0.0f), 0);
@@ -182,11 +187,11 @@ TEST_F(Parameters, ProgramNamesAreCutAt24Characters)
     effect->getProgramName(name);
     EXPECT_EQ(std::string(name), std::string(longName, 24));
     EXPECT_EQ(name[25], '#');
-    EXPECT_EQ(programBank[0].values[0], 0.0f);  // the row's values are untouched
+    EXPECT_EQ(effect->getProgramRecord(0).values[0], 0.0f);  // the row's values are untouched
 
     char shortName[] = "Crunch";
     effect->setProgramName(shortName);
-    EXPECT_EQ(std::memcmp(programBank[0].name, "Crunch\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 24), 0);
+    EXPECT_EQ(std::memcmp(effect->getProgramRecord(0).name, "Crunch\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 24), 0);
     effect->setProgramName(nullptr);
     effect->getProgramName(nullptr);
 
