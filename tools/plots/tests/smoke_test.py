@@ -26,12 +26,10 @@ def png_size(path):
 
 @unittest.skipUnless(RENDER, "RENDER (z5r-render) not set; CTest sets it")
 class Smoke(unittest.TestCase):
-    def test_command_line_makes_every_picture_and_example(self):
+    def test_every_picture_and_example_from_a_tiny_grid(self):
         with tempfile.TemporaryDirectory() as tmp:
             sound, audio = os.path.join(tmp, "sound"), os.path.join(tmp, "audio")
-            cmd = [sys.executable, os.path.join(HERE, "..", "make_plots.py"), "--tiny", "--render", RENDER,
-                   "--sound", sound, "--audio", audio] + (["--plugin", PLUGIN] if PLUGIN else [])
-            subprocess.run(cmd, check=True)
+            s = make_plots.make(RENDER, PLUGIN, sound, audio, Plan.tiny(), log=lambda _: None)
             self.assertEqual(sorted(os.listdir(sound)), sorted(make_plots.PICTURES.values()))
             for name in os.listdir(sound):
                 width, height = png_size(os.path.join(sound, name))
@@ -42,23 +40,31 @@ class Smoke(unittest.TestCase):
             for name in flacs:
                 subprocess.run(["flac", "--silent", "--test", os.path.join(audio, name)], check=True)
 
-    def test_the_measurements_see_what_the_settings_should_change(self):
-        # Each is a wiring check: a parameter mapped wrongly, or the wrong
-        # part of a render read, breaks the relation.
-        with tempfile.TemporaryDirectory() as tmp:
-            s = make_plots.make(RENDER, PLUGIN, tmp, tmp, Plan.tiny(),
-                                ["thd", "aliasing", "sag", "response", "transfer"], log=lambda _: None)
+        # Wiring checks: a parameter mapped wrongly, or the wrong part of a
+        # render read, breaks one of these relations.
         worst = s["aliasing"]
         self.assertGreater(worst[1][1] - (worst[16][1] if worst[16] else -150), 40, worst)
         for triode, t in s["thd"].items():
             self.assertEqual(t["thd"], sorted(t["thd"]), triode)  # more gain, more distortion
         self.assertGreater(s["thd"]["12AX7"]["thd"][-1], s["thd"]["12AU7"]["thd"][-1])
         small, large = s["response"][0.47], s["response"][22.0]
-        self.assertGreater(large[20] - small[20], 3)        # the big capacitor keeps the bass
+        self.assertGreater(large[20] - small[20], 3)  # the big capacitor keeps the bass
         self.assertAlmostEqual(large[10000], small[10000], delta=0.2)
         self.assertLess(s["sag"][22.0]["dip_db"], s["sag"][0.47]["dip_db"])
         low, high = s["transfer"][("12AX7", 250)], s["transfer"][("12AU7", 250)]
         self.assertGreater(low[1] - low[0], high[1] - high[0])
+        self.assertEqual(len(s["audio"]), 2)
+
+    def test_command_line(self):
+        script = os.path.join(HERE, "..", "make_plots.py")
+        with tempfile.TemporaryDirectory() as tmp:
+            cmd = [sys.executable, script, "--tiny", "--only", "transfer", "--render", RENDER, "--sound", tmp]
+            subprocess.run(cmd + (["--plugin", PLUGIN] if PLUGIN else []), check=True, capture_output=True)
+            self.assertEqual(os.listdir(tmp), ["transfer-curves.png"])
+            missing = subprocess.run([sys.executable, script, "--render", RENDER, "--flac", "no-such-flac"],
+                                     capture_output=True, text=True)
+            self.assertEqual(missing.returncode, 2)
+            self.assertIn("no 'no-such-flac' encoder", missing.stderr)
 
 
 if __name__ == "__main__":
