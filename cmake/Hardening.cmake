@@ -33,7 +33,8 @@ if(Z5R_FUZZ)
     endif()
     # Coverage and sanitizers everywhere; the fuzzer target adds libFuzzer's main.
     add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
-                        -fsanitize=float-cast-overflow -fno-omit-frame-pointer)
+                        -fsanitize=float-cast-overflow -fno-omit-frame-pointer
+                        -fsanitize-coverage-ignorelist=${CMAKE_SOURCE_DIR}/fuzz/coverage-ignore.txt)
     add_link_options(-fsanitize=address,undefined)
     # After the root has made its targets, add the fuzzer beside them.
     cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL include ${CMAKE_SOURCE_DIR}/fuzz/fuzz.cmake)
