@@ -4,11 +4,14 @@
 // another thread, opened and closed many times.
 #include "WindowTestSupport.h"
 
+#include "../gui/GoldenFrames.h"
+
 #include "plugin/vst2abi.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -359,4 +362,46 @@ TEST_F(Editor, OpenAndCloseManyTimesWhileAudioRuns)
     // No window lingers, and the editor still opens.
     EXPECT_EQ(GetWindow(parent.hwnd, GW_CHILD), nullptr);
     EXPECT_NE(open(), nullptr);
+}
+
+// The picture in each committed state. With Z5R_WRITE_GOLDEN_FRAMES set,
+// the pictures are written instead: that is how the files were made.
+TEST_F(Editor, FramesMatchTheCommittedPictures)
+{
+    const bool write = std::getenv("Z5R_WRITE_GOLDEN_FRAMES") != nullptr;
+    for (const golden::State& state : golden::kStates) {
+        SCOPED_TRACE(state.file);
+        for (int32_t i = 0; i < 7; ++i) effect->setParameter(effect, i, state.values[i]);
+        HWND editor = open();
+        ASSERT_NE(editor, nullptr);
+        pumpMessages(150);
+        if (state.about) {
+            SendMessageA(editor, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 60));
+            pumpMessages(100);
+        }
+        const std::vector<uint32_t> frame = pixelsOf(editor);
+        call(effect, effEditClose);
+        const std::string file = golden::path(state.file);
+        if (write) {
+            EXPECT_TRUE(writePng(frame, golden::kWidth, golden::kHeight, file.c_str()));
+            continue;
+        }
+        int32_t width = 0, height = 0;
+        const std::vector<uint32_t> reference = readPng(file.c_str(), &width, &height);
+        ASSERT_EQ(width, golden::kWidth);
+        ASSERT_EQ(height, golden::kHeight);
+        // Text is compared by where it lies, the rest pixel by pixel.
+        const golden::Box* skipped = state.about ? golden::kAboutTextAreas : nullptr;
+        const int32_t skippedCount = state.about ? 3 : 0;
+        EXPECT_EQ(golden::pixelsBeyondTolerance(frame, reference, skipped, skippedCount), 0)
+            << golden::describeDifferences(frame, reference, skipped, skippedCount);
+        if (!state.about) continue;
+        for (const golden::Box& line : golden::kComparedTextLines) {
+            const golden::Box ink = golden::inkWithin(frame, line), expected = golden::inkWithin(reference, line);
+            EXPECT_EQ(ink.left, expected.left) << line.left << "," << line.top;
+            EXPECT_EQ(ink.right, expected.right) << line.left << "," << line.top;
+            EXPECT_EQ(ink.top, expected.top) << line.left << "," << line.top;
+            EXPECT_EQ(ink.bottom, expected.bottom) << line.left << "," << line.top;
+        }
+    }
 }

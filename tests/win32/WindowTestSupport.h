@@ -36,3 +36,9 @@ public:
 std::vector<uint32_t> windowPixels(HWND hwnd, int32_t width, int32_t height);
 // The pixels of a bitmap (any depth), 0x00RRGGBB words, rows top first.
 std::vector<uint32_t> bitmapPixels(HBITMAP bitmap, int32_t width, int32_t height);
+
+// A picture file of 0x00RRGGBB words, written and read through the imaging
+// component as an opaque PNG. The path may be a Unix one (Wine maps it).
+bool writePng(const std::vector<uint32_t>& pixels, int32_t width, int32_t height, const char* path);
+// Empty when the file cannot be read.
+std::vector<uint32_t> readPng(const char* path, int32_t* width, int32_t* height);
