@@ -22,7 +22,7 @@ int32_t clampRing(float scaled) noexcept
 
 bool inAboutHotSpot(int32_t x, int32_t y) noexcept
 {
-    return x >= kAboutLeft && x < kAboutRight && y >= kAboutTop && y < kAboutBottom;
+    return x >= panel::kAboutLeft && x < panel::kAboutRight && y >= panel::kAboutTop && y < panel::kAboutBottom;
 }
 
 int32_t ringValueAtOpen(float parameter) noexcept { return clampRing(parameter * 100.0f); }

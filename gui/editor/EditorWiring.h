@@ -1,37 +1,23 @@
 // How the editor's controls and the effect's parameters follow each other,
 // without windows: the value mappings in both directions, the decisions of
-// one refresh pass, the meaning of each LED button, and the control layout.
+// one refresh pass and the meaning of each LED button.
 #pragma once
 
-#include "plugin/Parameters.h"
+#include "engine/Parameters.h"
+#include "gui/panel/PanelLayout.h"
 
 #include <cstdint>
 #include <optional>
 
 namespace wiring {
 
-// --- Control layout, in main-window pixels ---
-constexpr int32_t kDialLeft = 15, kDialTop = 15;
-constexpr int32_t kScopeLeft = 507, kScopeTop = 18;
-constexpr int32_t kRadioTop = 122;
-constexpr int32_t kRadioLefts[3][3] = {{177, 207, 237}, {287, 317, 347}, {397, 427, 457}};
-constexpr int32_t kOversampleLeft = 200, kNormalizeLeft = 318, kSwitchTop = 4;
-constexpr int32_t kLeftTraceLeft = 536, kRightTraceLeft = 583, kTraceTop = 162;
-
-// Skin images.
-constexpr int kRadioImage = 134;
-constexpr int kSwitchImage = 138;
-constexpr int kLeftTraceImage = 140;
-constexpr int kRightTraceImage = 141;
-constexpr int kPanelImage = 144;
-constexpr int kAboutImage = 146;
-
-// Button ids: the radio groups 1-3, 4-6, 7-9, the switches, the traces.
-constexpr int32_t kFirstRadioId = 1;
-constexpr int32_t kOversampleId = 10;
-constexpr int32_t kNormalizeId = 11;
-constexpr int32_t kLeftTraceId = 12;
-constexpr int32_t kRightTraceId = 13;
+// Button ids (the layout is in gui/panel/PanelLayout.h): the radio groups
+// 1-3, 4-6, 7-9, the switches, the traces.
+constexpr int32_t kFirstRadioId = panel::kFirstRadioId;
+constexpr int32_t kOversampleId = panel::kOversampleId;
+constexpr int32_t kNormalizeId = panel::kNormalizeId;
+constexpr int32_t kLeftTraceId = panel::kLeftTraceId;
+constexpr int32_t kRightTraceId = panel::kRightTraceId;
 
 // The radio groups in left-to-right order and the parameter each drives.
 enum Group : int32_t { kTriodeGroup = 0, kVoltageGroup = 1, kCapGroup = 2, kGroups = 3 };
@@ -39,7 +25,6 @@ constexpr int32_t kGroupParameter[kGroups] = {kParamTriode, kParamVoltage, kPara
 
 // The area of the panel whose click opens the about image (right and
 // bottom edges excluded).
-constexpr int32_t kAboutLeft = 256, kAboutTop = 46, kAboutRight = 401, kAboutBottom = 76;
 bool inAboutHotSpot(int32_t x, int32_t y) noexcept;
 
 // Trace colours, 0x00RRGGBB.

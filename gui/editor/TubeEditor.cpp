@@ -1,7 +1,6 @@
 #include "gui/editor/TubeEditor.h"
 
 #include "gui/controls/SkinImage.h"
-#include "gui/editor/EditorWiring.h"
 #include "plugin/ModuleHandle.h"
 #include "plugin/TubeEffect.h"
 
@@ -16,21 +15,14 @@ int32_t livingEditors = 0;
 
 HMODULE module() { return static_cast<HMODULE>(moduleHandle); }
 
+constexpr int32_t kOversampleButton = panel::buttonIndex(panel::kOversampleId);
+constexpr int32_t kNormalizeButton = panel::buttonIndex(panel::kNormalizeId);
+constexpr int32_t kLeftTraceButton = panel::buttonIndex(panel::kLeftTraceId);
+constexpr int32_t kRightTraceButton = panel::buttonIndex(panel::kRightTraceId);
+
 }  // namespace
 
 EditorBase* createEditor(TubeEffect* effect) { return new TubeEditor(effect); }
-
-CLedRadioGroup::CLedRadioGroup()
-{
-    for (CLedButton& b : buttons) b.SetValue(0);
-}
-
-void CLedRadioGroup::select(int32_t index)
-{
-    if (selected >= 0) buttons[selected].SetValue(0);
-    buttons[index].SetValue(1);
-    selected = index;
-}
 
 void TubeEditor::registerWindowClass()
 {
@@ -43,14 +35,13 @@ void TubeEditor::registerWindowClass()
     RegisterClassA(&wc);  // a failure shows as a window that cannot be made
 }
 
-TubeEditor::TubeEditor(TubeEffect* effect) : EditorBase(effect)
+TubeEditor::TubeEditor(TubeEffect* effect) : EditorBase(effect), host(*effect), controller(host, *this)
 {
-    aboutHotSpot = {wiring::kAboutLeft, wiring::kAboutTop, wiring::kAboutRight, wiring::kAboutBottom};
     if (livingEditors == 0) registerWindowClass();
     ++livingEditors;
 
-    backdrop = LoadPngResource(module(), wiring::kPanelImage);
-    aboutImage = LoadPngResource(module(), wiring::kAboutImage);
+    backdrop = LoadPngResource(module(), panel::kPanelSkin);
+    aboutImage = LoadPngResource(module(), panel::kAboutSkin);
     drawAboutText();
     BITMAP size{};
     if (backdrop && GetObjectA(backdrop, sizeof(size), &size)) {
@@ -75,11 +66,6 @@ TubeEditor::~TubeEditor()
 
 TubeEffect* TubeEditor::tube() const { return static_cast<TubeEffect*>(effect); }
 
-CLedRadioGroup& TubeEditor::group(int32_t index)
-{
-    return index == wiring::kTriodeGroup ? triodeGroup : (index == wiring::kVoltageGroup ? voltageGroup : capGroup);
-}
-
 bool TubeEditor::getRect(ERect** out)
 {
     if (!out) return false;
@@ -93,7 +79,6 @@ bool TubeEditor::open(void* parentWindow)
     // not a second one beside an orphan that outlives the editor.
     if (window) close();
     systemWindow = parentWindow;
-    aboutShown = false;
     window = CreateWindowExA(0, kWindowClass, kWindowName, WS_CHILD, rect.left, rect.top, rect.right - rect.left,
                              rect.bottom - rect.top, static_cast<HWND>(parentWindow), nullptr, module(), nullptr);
     if (!window) {
@@ -102,35 +87,16 @@ bool TubeEditor::open(void* parentWindow)
     }
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 
-    dial.Create(module(), window, backdrop);
+    dialControl.Create(module(), window, backdrop);
     scope.Create(module(), window, backdrop);
-    for (int32_t g = 0; g < wiring::kGroups; ++g)
-        for (int32_t i = 0; i < 3; ++i)
-            group(g).buttons[i].Create(module(), window, backdrop, wiring::kRadioLefts[g][i], wiring::kRadioTop,
-                                       wiring::kRadioImage, wiring::kFirstRadioId + 3 * g + i);
-    oversampleButton.Create(module(), window, backdrop, wiring::kOversampleLeft, wiring::kSwitchTop,
-                            wiring::kSwitchImage, wiring::kOversampleId);
-    normalizeButton.Create(module(), window, backdrop, wiring::kNormalizeLeft, wiring::kSwitchTop,
-                           wiring::kSwitchImage, wiring::kNormalizeId);
-    leftTraceButton.Create(module(), window, backdrop, wiring::kLeftTraceLeft, wiring::kTraceTop,
-                           wiring::kLeftTraceImage, wiring::kLeftTraceId);
-    rightTraceButton.Create(module(), window, backdrop, wiring::kRightTraceLeft, wiring::kTraceTop,
-                            wiring::kRightTraceImage, wiring::kRightTraceId);
-    leftTraceButton.SetValue(1);
-    rightTraceButton.SetValue(0);
+    for (int32_t b = 0; b < panel::kButtonCount; ++b)
+        buttons[b].Create(module(), window, backdrop, panel::kButtons[b].left, panel::kButtons[b].top,
+                          panel::kButtons[b].skin, panel::controlIdOf(b));
+    controller.opened();
 
-    TubeEffect* fx = tube();
-    dial.model.rings[0].value = wiring::ringValueAtOpen(fx->getParameter(kParamGain));
-    dial.model.rings[1].value = wiring::ringValueAtOpen(fx->getParameter(kParamLevel));
-    for (int32_t g = 0; g < wiring::kGroups; ++g)
-        group(g).select(wiring::radioIndex(fx->getParameter(wiring::kGroupParameter[g])));
-    oversampleButton.SetValue(wiring::switchValue(fx->getParameter(kParamOversample)));
-    normalizeButton.SetValue(wiring::switchValue(fx->getParameter(kParamNormalize)));
-
-    fx->startScopeFeed();
     timerId = SetTimer(window, kRefreshTimerId, kRefreshPeriodMs, nullptr);
     ShowWindow(window, SW_SHOW);
-    showControls(SW_SHOW);
+    showControlWindows(SW_SHOW);
     InvalidateRect(window, nullptr, FALSE);
     // Hosts are answered 0 whether or not the window was made.
     return false;
@@ -138,29 +104,40 @@ bool TubeEditor::open(void* parentWindow)
 
 void TubeEditor::close()
 {
-    if (effect) tube()->stopScopeFeed();
+    controller.closed();
     systemWindow = nullptr;
     if (!window) return;
     KillTimer(window, timerId);
-    oversampleButton.DestroyControl();
-    normalizeButton.DestroyControl();
-    leftTraceButton.DestroyControl();
-    rightTraceButton.DestroyControl();
-    dial.DestroyControl();
+    for (int32_t b : {kOversampleButton, kNormalizeButton, kLeftTraceButton, kRightTraceButton})
+        buttons[b].DestroyControl();
+    dialControl.DestroyControl();
     scope.DestroyControl();
-    for (int32_t g : {wiring::kTriodeGroup, wiring::kVoltageGroup, wiring::kCapGroup})
-        for (CLedButton& b : group(g).buttons) b.DestroyControl();
+    for (int32_t b = 0; b < panel::kGroupSize * 3; ++b) buttons[b].DestroyControl();
     DestroyWindow(window);
     window = nullptr;
 }
 
-void TubeEditor::showControls(int command)
+void TubeEditor::settleButton(int32_t button)
 {
-    for (CDlgElem* control : {static_cast<CDlgElem*>(&dial), static_cast<CDlgElem*>(&scope),
-                              static_cast<CDlgElem*>(&oversampleButton), static_cast<CDlgElem*>(&normalizeButton),
-                              static_cast<CDlgElem*>(&leftTraceButton), static_cast<CDlgElem*>(&rightTraceButton)})
+    buttons[button].state = button::kUpNext[buttons[button].state & 3];
+}
+
+void TubeEditor::showControlWindows(int command)
+{
+    for (CDlgElem* control : {static_cast<CDlgElem*>(&dialControl), static_cast<CDlgElem*>(&scope),
+                              static_cast<CDlgElem*>(&buttons[kOversampleButton]),
+                              static_cast<CDlgElem*>(&buttons[kNormalizeButton]),
+                              static_cast<CDlgElem*>(&buttons[kLeftTraceButton]),
+                              static_cast<CDlgElem*>(&buttons[kRightTraceButton])})
         if (control->GetWindow()) ShowWindow(control->GetWindow(), command);
-    for (int32_t i = 0; i < 3; ++i)
-        for (int32_t g : {wiring::kCapGroup, wiring::kTriodeGroup, wiring::kVoltageGroup})
-            if (HWND w = group(g).buttons[i].GetWindow()) ShowWindow(w, command);
+    // Cap, triode and voltage at each position in turn.
+    for (int32_t i = 0; i < panel::kGroupSize; ++i)
+        for (int32_t g : {2, 0, 1})
+            if (HWND w = buttons[panel::radioButton(g, i)].GetWindow()) ShowWindow(w, command);
+}
+
+void TubeEditor::showControls(bool shown)
+{
+    showControlWindows(shown ? SW_SHOW : SW_HIDE);
+    InvalidateRect(window, nullptr, FALSE);
 }
