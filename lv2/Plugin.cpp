@@ -1,0 +1,194 @@
+// The LV2 plug-in: a thin adapter over the format-neutral engine. Control
+// ports carry the seven settings in the units users read; run() hands the
+// engine a setting only when its port has changed, writes the latency the
+// stored Oversampling value stands for, processes, and forwards the scope
+// points the block produced to the editor over the atom output.
+//
+// Threads, as LV2 defines them: instantiate, activate, deactivate and
+// cleanup on the host's set-up thread; connect_port and run on its audio
+// thread. run() never waits, never allocates, and never throws.
+#include "engine/TubeEngine.h"
+#include "lv2/PortMap.h"
+#include "lv2/ScopeMessage.h"
+#include "lv2/Uris.h"
+
+#include <lv2/atom/forge.h>
+#include <lv2/core/lv2.h>
+#include <lv2/urid/urid.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+struct Lv2Effect {
+    std::unique_ptr<TubeEngine> engine;
+    float sampleRate = TubeEngine::kDefaultSampleRate;
+
+    // Ports, as the host connected them.
+    const float* controls[kNumParams] = {};
+    const float* inputLeft = nullptr;
+    const float* inputRight = nullptr;
+    float* outputLeft = nullptr;
+    float* outputRight = nullptr;
+    float* latency = nullptr;
+    LV2_Atom_Sequence* scope = nullptr;
+
+    // What the control ports last held (bit patterns, so that a NaN is seen
+    // once like any other value), and the normalized values the engine holds.
+    uint32_t portBits[kNumParams] = {};
+    bool portSeen[kNumParams] = {};
+    float engineValues[kNumParams] = {};
+
+    // Whether run() has processed audio since the last activate: a second
+    // activation then starts from a fresh engine.
+    bool ranSinceActivate = false;
+
+    ScopeUrids urids;
+    LV2_Atom_Forge forge;
+    uint64_t scopeSeen = 0;
+    ScopePoint scopePoints[kScopeRingSize] = {};
+
+    // [set-up thread] The engine's own starting values are program 0's, the
+    // ports' defaults.
+    void adoptEngine(std::unique_ptr<TubeEngine> fresh) noexcept
+    {
+        engine = std::move(fresh);
+        engine->setSampleRate(sampleRate);
+        engine->startScopeFeed();
+        scopeSeen = 0;
+        for (int32_t i = 0; i < kNumParams; ++i) {
+            engineValues[i] = engine->getParameter(i);
+            portSeen[i] = false;
+        }
+    }
+
+    // [audio thread] Hands the engine the settings whose ports changed.
+    void takeControls() noexcept
+    {
+        for (int32_t i = 0; i < kNumParams; ++i) {
+            if (!controls[i]) continue;
+            const float value = *controls[i];
+            uint32_t bits;
+            std::memcpy(&bits, &value, sizeof(bits));
+            if (portSeen[i] && bits == portBits[i]) continue;
+            portSeen[i] = true;
+            portBits[i] = bits;
+            const float normalized = normalizedFromPort(i, value);
+            if (normalized != engineValues[i]) {
+                engineValues[i] = normalized;
+                engine->setParameter(i, normalized);
+            }
+        }
+    }
+
+    // [audio thread] The points since the last run, as one event.
+    void forwardScope() noexcept
+    {
+        if (!scope) return;
+        const uint32_t capacity = scope->atom.size;
+        lv2_atom_forge_set_buffer(&forge, reinterpret_cast<uint8_t*>(scope), capacity);
+        LV2_Atom_Forge_Frame sequence;
+        if (!lv2_atom_forge_sequence_head(&forge, &sequence, 0)) return;
+        const int32_t fresh = engine->scope().takeNew(scopeSeen, scopePoints);
+        writeScopeEvent(forge, urids, scopePoints, fresh);
+        lv2_atom_forge_pop(&forge, &sequence);
+    }
+
+    void run(uint32_t frames) noexcept
+    {
+        takeControls();
+        if (latency) *latency = static_cast<float>(engine->latency());
+        if (frames > 0) {
+            if (inputLeft && outputLeft) {
+                // The engine reads each frame's inputs before it writes that
+                // frame's outputs: in-place buffers are fine.
+                engine->process(inputLeft, inputRight, outputLeft, outputRight, static_cast<int32_t>(frames));
+                ranSinceActivate = true;
+            } else {
+                if (outputLeft) std::memset(outputLeft, 0, frames * sizeof(float));
+                if (outputRight) std::memset(outputRight, 0, frames * sizeof(float));
+            }
+        }
+        forwardScope();
+    }
+};
+
+const LV2_URID_Map* findUridMap(const LV2_Feature* const* features)
+{
+    for (const LV2_Feature* const* f = features; f && *f; ++f)
+        if (std::strcmp((*f)->URI, LV2_URID__map) == 0 && (*f)->data) return static_cast<const LV2_URID_Map*>((*f)->data);
+    return nullptr;
+}
+
+LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const* features)
+{
+    try {
+        const LV2_URID_Map* map = findUridMap(features);
+        if (!map) return nullptr;
+        // The stage is designed for 8 kHz to 1 MHz; other rates are refused.
+        const auto sampleRate = static_cast<float>(rate);
+        if (!(sampleRate >= TubeEngine::kMinSampleRate && sampleRate <= TubeEngine::kMaxSampleRate)) return nullptr;
+
+        auto effect = std::make_unique<Lv2Effect>();
+        if (!effect->urids.map(*map)) return nullptr;
+        lv2_atom_forge_init(&effect->forge, const_cast<LV2_URID_Map*>(map));
+        effect->sampleRate = sampleRate;
+        effect->adoptEngine(std::make_unique<TubeEngine>());
+        return effect.release();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void connectPort(LV2_Handle instance, uint32_t port, void* data)
+{
+    auto* effect = static_cast<Lv2Effect*>(instance);
+    if (port < static_cast<uint32_t>(kNumParams)) {
+        effect->controls[port] = static_cast<const float*>(data);
+        return;
+    }
+    switch (port) {
+    case kPortInputLeft: effect->inputLeft = static_cast<const float*>(data); break;
+    case kPortInputRight: effect->inputRight = static_cast<const float*>(data); break;
+    case kPortOutputLeft: effect->outputLeft = static_cast<float*>(data); break;
+    case kPortOutputRight: effect->outputRight = static_cast<float*>(data); break;
+    case kPortLatency: effect->latency = static_cast<float*>(data); break;
+    case kPortScope: effect->scope = static_cast<LV2_Atom_Sequence*>(data); break;
+    default: break;
+    }
+}
+
+void activate(LV2_Handle instance)
+{
+    auto* effect = static_cast<Lv2Effect*>(instance);
+    try {
+        // LV2 wants a re-activated instance to forget its past (filter
+        // states, smoothing, DC blocker): a new engine, which starts from
+        // silence as a new instance does. Should memory run out, the old
+        // one goes on.
+        if (effect->ranSinceActivate) effect->adoptEngine(std::make_unique<TubeEngine>());
+        effect->ranSinceActivate = false;
+        // The tables of every setting at this rate, so that run() never builds one.
+        effect->engine->prepareTables();
+    } catch (...) {
+        // Without the shared tables the first block builds its own set.
+    }
+}
+
+void run(LV2_Handle instance, uint32_t frames) { static_cast<Lv2Effect*>(instance)->run(frames); }
+
+void deactivate(LV2_Handle) {}
+
+void cleanup(LV2_Handle instance) { delete static_cast<Lv2Effect*>(instance); }
+
+const void* extensionData(const char*) { return nullptr; }
+
+const LV2_Descriptor kDescriptor = {
+    Z5R_LV2_URI, instantiate, connectPort, activate, run, deactivate, cleanup, extensionData,
+};
+
+}  // namespace
+
+LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) { return index == 0 ? &kDescriptor : nullptr; }
