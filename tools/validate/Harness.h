@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -27,9 +28,23 @@ struct Options {
     uint64_t seed = 1;
     bool isolate = true;              // each group in its own process where the system can fork
     int timeoutSeconds = 900;         // per group, when isolated
-    double bound = 100.0;             // largest output magnitude accepted for full-scale input
+    // Largest output magnitude accepted. None by default: a plug-in set to
+    // +48 dB of gain rightly gives a loud output, so the peak is reported
+    // instead; a plug-in's own tests can hold it to its own figure.
+    double bound = std::numeric_limits<double>::infinity();
     double instanceTolerance = 1e-15; // instances together vs alone
-    double recoveryMs = 500.0;        // bad input: longest time until the output is back
+    // Bad input: longest time until the output is back to normal. None by
+    // default: reverbs and slow compressors legitimately take seconds, so
+    // what is required is a finite, decaying output, and the time is reported.
+    double recoveryMs = 0.0;
+    // Real-time timing: the judged block time (see the timing group) as a
+    // fraction of the block's duration; 0 reports the figures only.
+    double blockTimeLimit = 0.0;
+    // Parameter values beyond any a host sends (NaN, infinities, -5, 1e30)
+    // in the parameter and real-time groups. Off by default: hosts send 0
+    // to 1, give or take an automation curve's overshoot of a float's step,
+    // so only those edges are tried; a plug-in's own tests can ask for more.
+    bool wildParameters = false;
     bool verbose = false;
     // Tests whose failure is a known, reported fault: printed as KNOWN and
     // counted as skipped, so that the run can stay green until it is fixed.

@@ -1,5 +1,6 @@
 // z5r-validate: loads a VST 2.4 effect library through its exported entry
 // point, as a host does, and runs groups of host-grade checks on it.
+#include "Display.h"
 #include "Harness.h"
 #include "Host.h"
 
@@ -30,9 +31,13 @@ void usage(FILE* to)
                  "      --seed N          random seed (default 1)\n"
                  "      --no-isolate      run every group in this process (default on Linux: one child process per group)\n"
                  "      --timeout S       seconds a group may take when isolated (default 900)\n"
-                 "      --bound X         largest output magnitude accepted (default 100)\n"
+                 "      --bound X         largest output magnitude accepted (default: none, the peak is reported)\n"
                  "      --tolerance X     instances together vs alone, largest difference (default 1e-15)\n"
-                 "      --recovery-ms X   bad input: longest time until the output is back (default 500)\n"
+                 "      --recovery-ms X   bad input: longest time until the output is back (default: none; the\n"
+                 "                        output must stay finite and decay, and the time is reported)\n"
+                 "      --block-time-limit F  timing group: the judged block time must stay under F times the\n"
+                 "                        block's duration (default: none, the figures are reported)\n"
+                 "      --wild-parameters also set parameters to values no host sends (NaN, infinite, -5, 1e30)\n"
                  "      --known-failure T a known, reported fault: test T's failure prints KNOWN and counts as\n"
                  "                        skipped (repeatable)\n"
                  "  -v, --verbose         print each test's name before it runs\n"
@@ -80,6 +85,10 @@ bool parse(int argc, char** argv, Options& options, bool& list)
             options.instanceTolerance = std::atof(value());
         } else if (arg == "--recovery-ms") {
             options.recoveryMs = std::atof(value());
+        } else if (arg == "--wild-parameters") {
+            options.wildParameters = true;
+        } else if (arg == "--block-time-limit") {
+            options.blockTimeLimit = std::atof(value());
         } else if (arg == "-v" || arg == "--verbose") {
             options.verbose = true;
         } else if (arg == "-h" || arg == "--help") {
@@ -229,6 +238,7 @@ int main(int argc, char** argv)
         }
     }
 
+    holdDisplayOpen();
     std::printf("z5r-validate: %s, seed %llu%s\n", options.plugin.c_str(), static_cast<unsigned long long>(options.seed),
                 options.quick ? ", quick" : "");
     std::fflush(stdout);

@@ -41,6 +41,22 @@ const std::vector<Setting>& gridSettings()
     return settings;
 }
 
+const std::vector<float>& edgeValues(const Options& options)
+{
+    static const std::vector<float> hostSends = {0.0f, 1.0f, -0.0f, 1.0000001f, -1e-7f, 1e-40f,
+                                                 std::numeric_limits<float>::denorm_min(), 0.9999999f};
+    static const std::vector<float> wild = [] {
+        std::vector<float> v = hostSends;
+        for (float x : {-5.0f, -1.0f, 2.0f, 7.0f, 1e30f, -1e30f, std::numeric_limits<float>::max(),
+                        -std::numeric_limits<float>::max(), std::numeric_limits<float>::quiet_NaN(),
+                        -std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                        -std::numeric_limits<float>::infinity()})
+            v.push_back(x);
+        return v;
+    }();
+    return options.wildParameters ? wild : hostSends;
+}
+
 InputSource signalSource(double sampleRate, float amplitude)
 {
     return [sampleRate, amplitude](AudioBuffers& buffers, int64_t first, int32_t frames) {
@@ -126,6 +142,7 @@ const std::vector<Group>& allGroups()
         {"programs", "state saved and restored through programs and parameters, as hosts do without chunks", programsGroup},
         {"instances", "instances together on several threads sound as each alone", instancesGroup},
         {"realtime", "no allocation and no blocking call on the audio thread", realtimeGroup},
+        {"timing", "block times at 64 frames under parameter storms, against the block's duration", timingGroup},
         {"editor", "editor open and close, idle, with processing, two library copies", editorGroup},
     };
     return groups;

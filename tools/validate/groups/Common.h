@@ -36,6 +36,11 @@ struct Setting {
 };
 const std::vector<Setting>& gridSettings();
 
+// Parameter values at and just past the edges of 0..1 that hosts send
+// (an automation curve's overshoot by a float's step, -0, subnormals),
+// and, with Options::wildParameters, values no host sends.
+const std::vector<float>& edgeValues(const Options& options);
+
 // What a run of blocks produced: every output channel, and its scan.
 struct Render {
     std::vector<std::vector<float>> out;
@@ -70,6 +75,7 @@ void parametersGroup(Runner& runner);
 void programsGroup(Runner& runner);
 void instancesGroup(Runner& runner);
 void realtimeGroup(Runner& runner);
+void timingGroup(Runner& runner);
 void editorGroup(Runner& runner);
 
 }  // namespace validate

@@ -1,11 +1,17 @@
 // Every opcode from -10 to 100, many times, with random index, value and
-// opt, and a null, a large zeroed or (for text inputs) a random text buffer
-// as ptr: no crash, no write outside what the opcode may write, answers
-// within what the interface allows, and the record keeps its identity.
-// Values the interface defines as pointers get valid pointers or 0; values
-// that give the size of what ptr points at stay within it.
+// opt, and as ptr a large zeroed buffer, a random text for text inputs, or
+// null where the interface lets ptr be null: no crash, no write outside
+// what the opcode may write, answers within what the interface allows, and
+// the record keeps its identity. Values the interface defines as pointers
+// get valid pointers; values that give the size of what ptr points at stay
+// within it; a sample rate and a block size stay within what hosts
+// announce. Editor opcodes wait for an X display where the plug-in has an
+// editor (Linux).
 #include "Common.h"
 
+#include "../Display.h"
+
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -85,6 +91,35 @@ bool takesTextInput(int32_t opcode)
     return opcode == effSetProgramName || opcode == effString2Parameter || opcode == effCanDo;
 }
 
+// Whether hosts ever hand this opcode a null ptr: only where the interface
+// gives ptr no meaning. The texts, records and events that the others read
+// or fill always come, so a plug-in may rightly take them for granted.
+bool ptrMayBeNull(int32_t opcode)
+{
+    if (takesTextInput(opcode)) return false;
+    const Writes writes = ptrRule(opcode).writes;
+    if (writes == Writes::Text || writes == Writes::Record) return false;
+    switch (opcode) {
+    case effProcessEvents:     // VstEvents
+    case effProcessVarIo:      // VstVariableIo
+    case effEditDraw:          // the rectangle to draw
+    case effSetChunk:          // the chunk's bytes
+    case effSetSpeakerArrangement:  // the output arrangement
+    case effBeginLoadBank:     // VstPatchChunkInfo
+    case effBeginLoadProgram:
+        return false;
+    default:
+        return true;
+    }
+}
+
+// The editor's opcodes: with an editor, the plug-in may need a display for these.
+bool editorOpcode(int32_t opcode)
+{
+    return (opcode >= effEditGetRect && opcode <= effEditSleep) || opcode == effEditKeyDown || opcode == effEditKeyUp ||
+           opcode == effSetEditKnobMode;
+}
+
 const char* opcodeName(int32_t opcode)
 {
     static const char* const names[] = {
@@ -142,6 +177,14 @@ float wildFloat(Rng& rng)
         return f;
     }
     }
+}
+
+// A sample rate as hosts set it: a common one, or anything from 8 kHz to 1 MHz.
+float saneRate(Rng& rng)
+{
+    static const float common[] = {8000.0f, 11025.0f, 22050.0f, 44100.0f, 48000.0f, 88200.0f, 96000.0f, 192000.0f, 384000.0f};
+    if (rng.chance(0.5)) return common[rng.below(static_cast<uint32_t>(std::size(common)))];
+    return static_cast<float>(8000.0 + rng.unit() * 992000.0);
 }
 
 // The record's fields that no opcode may change.
@@ -243,11 +286,11 @@ public:
         Rng& rng = runner.rng;
         const int32_t index = static_cast<int32_t>(wildInteger(rng));
         intptr_t value = wildInteger(rng);
-        const float opt = wildFloat(rng);
+        float opt = wildFloat(rng);
         const PtrRule rule = ptrRule(opcode);
 
-        // ptr: null, the large zeroed buffer, or a random text for text inputs.
-        const uint32_t choice = rng.below(takesTextInput(opcode) ? 3 : 2);
+        // ptr: the large zeroed buffer, a random text for text inputs, or null where allowed.
+        const uint32_t choice = takesTextInput(opcode) ? 1 + rng.below(2) : ptrMayBeNull(opcode) ? rng.below(2) : 1;
         GuardedBuffer* buffer = nullptr;
         if (choice == 1) {
             large.reset();
@@ -264,22 +307,28 @@ public:
         VstSpeakerArrangement* locationIn = &stereo;
         switch (opcode) {
         case effSetSpeakerArrangement: {
-            const uint32_t which = rng.below(4);
-            value = which == 0 ? 0 : reinterpret_cast<intptr_t>(which == 1 ? &stereo : which == 2 ? &mono : nullptr);
-            if (which == 3) {
-                zeroArrangement = {};
-                value = reinterpret_cast<intptr_t>(&zeroArrangement);
-            }
-            // ptr, the output arrangement, is read by the plug-in: give a valid one or null.
-            ptr = rng.below(2) ? static_cast<void*>(&stereo) : nullptr;
+            // value and ptr, the input and output arrangements, are read by the plug-in.
+            const uint32_t which = rng.below(3);
+            zeroArrangement = {};
+            value = reinterpret_cast<intptr_t>(which == 0 ? &stereo : which == 1 ? &mono : &zeroArrangement);
+            ptr = rng.below(2) ? static_cast<void*>(&stereo) : static_cast<void*>(&mono);
             buffer = nullptr;
             break;
         }
         case effGetSpeakerArrangement:
-            value = rng.below(2) ? reinterpret_cast<intptr_t>(&locationIn) : 0;
+            value = reinterpret_cast<intptr_t>(&locationIn);
             break;
         case effSetChunk:
-            value = ptr ? static_cast<intptr_t>(rng.below(static_cast<uint32_t>(kLargeBuffer))) : 0;
+            value = static_cast<intptr_t>(rng.below(static_cast<uint32_t>(kLargeBuffer)));
+            break;
+        case effSetBlockSize:
+        case effSetBlockSizeAndSampleRate:
+            // Hosts announce 1 to 65536 frames; a plug-in may size its buffers by it.
+            value = rng.chance(0.5) ? static_cast<intptr_t>(1) << rng.below(17) : rng.range(1, 65536);
+            if (opcode == effSetBlockSizeAndSampleRate) opt = saneRate(rng);
+            break;
+        case effSetSampleRate:
+            opt = saneRate(rng);
             break;
         case effOfflineNotify:
         case effOfflinePrepare:
@@ -293,7 +342,15 @@ public:
         setActivity("%s(index %d, value %lld, ptr %s, opt %g)", opcodeName(opcode), index,
                     static_cast<long long>(value), !ptr ? "null" : buffer == &large ? "zeroed buffer" : "other",
                     static_cast<double>(opt));
+        // Hosts change the rate, the block size and the arrangement only while processing is off.
+        const bool whileSuspended = opcode == effSetSampleRate || opcode == effSetBlockSize ||
+                                    opcode == effSetBlockSizeAndSampleRate || opcode == effSetSpeakerArrangement;
+        if (whileSuspended) instance.suspend();
         const intptr_t answer = instance.call(opcode, index, value, ptr, opt);
+        if (whileSuspended) {
+            if (opcode == effSetBlockSize || opcode == effSetBlockSizeAndSampleRate) announced = static_cast<int32_t>(value);
+            instance.resume();
+        }
         setActivity("processing after the calls");
         ++calls;
         checkAnswer(check, instance, opcode, index, answer);
@@ -309,8 +366,9 @@ public:
                     break;
                 case Writes::Text:
                     check.expect(extent <= rule.limit && buffer->terminatedWithin(rule.limit),
-                                 "%s (index %d): text of %zu bytes, limit %zu with the terminator", opcodeName(opcode),
-                                 index, extent, rule.limit);
+                                 "%s (index %d): wrote %zu bytes%s, limit %zu with the terminator", opcodeName(opcode),
+                                 index, extent, buffer->terminatedWithin(rule.limit) ? "" : " with no terminator within the limit",
+                                 rule.limit);
                     break;
                 case Writes::Record:
                     check.expect(extent <= rule.limit, "%s (index %d): wrote %zu bytes into a %zu-byte record",
@@ -330,7 +388,8 @@ public:
     // A block of audio; the output must stay sound whatever the calls did.
     void process()
     {
-        const int32_t frames = static_cast<int32_t>(runner.rng.below(257));
+        // Never more frames than the block size last announced.
+        const int32_t frames = static_cast<int32_t>(runner.rng.below(static_cast<uint32_t>(std::min(announced, 256)) + 1));
         fillSignal(audio, position, frames, 44100.0);
         audio.markOutputs(frames);
         instance.process(audio.inputs(), audio.outputs(), frames);
@@ -356,6 +415,7 @@ private:
     VstSpeakerArrangement mono{};
     VstSpeakerArrangement zeroArrangement{};
     int64_t position = 0;
+    int32_t announced = 256;
 };
 
 bool excluded(int32_t opcode)
@@ -375,8 +435,20 @@ void dispatcherGroup(Runner& runner)
     auto module = loadForGroup(runner, "dispatcher");
     if (!module) return;
 
+    // Without a display, an editor's opcodes are left to the editor group, which skips them too.
+    std::string noDisplay;
+    {
+        Instance probe(*module);
+        if (!probe.hasFlag(effFlagsHasEditor) || displayAvailable(noDisplay)) noDisplay.clear();
+    }
+    auto skipped = [&](int32_t opcode) { return !noDisplay.empty() && editorOpcode(opcode); };
+
     for (int32_t opcode = -10; opcode <= 100; ++opcode) {
         if (excluded(opcode)) continue;
+        if (skipped(opcode)) {
+            runner.skip(format("dispatcher.opcode-%d-%s", opcode, opcodeName(opcode)), noDisplay + ": editor opcode skipped");
+            continue;
+        }
         runner.run(format("dispatcher.opcode-%d-%s", opcode, opcodeName(opcode)), [&](Check& check) {
             Instance instance(*module);
             instance.start(44100.0, 256);
@@ -402,7 +474,7 @@ void dispatcherGroup(Runner& runner)
         for (int32_t i = 0; i < total; ++i) {
             int32_t opcode;
             do opcode = runner.rng.range(-10, 100);
-            while (excluded(opcode));
+            while (excluded(opcode) || skipped(opcode));
             fuzzer.call(opcode);
             if (i % 25 == 24) fuzzer.process();
         }
@@ -439,6 +511,7 @@ void dispatcherGroup(Runner& runner)
     });
 
     runner.run("dispatcher.edit-get-rect", [&](Check& check) {
+        if (!noDisplay.empty()) check.skip(noDisplay + ": editor opcode skipped");
         Instance instance(*module);
         ERect* rect = reinterpret_cast<ERect*>(&rect);  // not null, to see it written
         const intptr_t answer = instance.call(effEditGetRect, 0, 0, &rect);

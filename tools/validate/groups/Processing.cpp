@@ -7,6 +7,7 @@
 #include "Common.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace validate {
 
@@ -76,7 +77,9 @@ void runCell(Runner& runner, Check& check, const Module& module, const Cell& cel
     check.expect(outOfPlace->controlWordChanges == 0 && inPlace->controlWordChanges == 0,
                  "%lld blocks returned with the host's floating-point control word changed",
                  static_cast<long long>(outOfPlace->controlWordChanges + inPlace->controlWordChanges));
-    check.note("%lld frames in %zu blocks, peak %.3g, latency %d", static_cast<long long>(total), sizes.size(), a.scan.peak,
+    const std::string peak = a.scan.peak > 0.0 ? format("peak %.3g (%+.1f dBFS)", a.scan.peak, 20.0 * std::log10(a.scan.peak))
+                                               : std::string("silent");
+    check.note("%lld frames in %zu blocks, %s, latency %d", static_cast<long long>(total), sizes.size(), peak.c_str(),
                outOfPlace->latency());
 }
 

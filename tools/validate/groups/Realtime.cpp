@@ -123,8 +123,7 @@ void realtimeGroup(Runner& runner)
         instance.start(44100.0, kFrames);
         AudioBuffers buffers(instance.inputs(), instance.outputs(), kFrames);
         fillSignal(buffers, 0, kFrames, 44100.0);
-        const float wild[] = {-5.0f, 1e30f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                              1e-40f, 2.0f};
+        const std::vector<float>& wild = edgeValues(options);
         rt::reset();
         for (int32_t i = 0; i < instance.params(); ++i)
             for (float v : wild) {
