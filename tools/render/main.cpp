@@ -3,17 +3,21 @@
 #include "demo.h"
 #include "host.h"
 #include "levels.h"
+#include "output.h"
+#include "stop.h"
 #include "wavio.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -24,8 +28,21 @@ namespace {
 constexpr const char* kProgram = "z5r-render";
 constexpr const char* kPluginFile = "KorvaneZ5R.so";
 
-volatile std::sig_atomic_t gInterrupted = 0;
-extern "C" void onInterrupt(int) { gInterrupted = 1; }
+// Started with standard input, output or error closed, the tool would hand
+// that descriptor number to the next file it opens, the temporary output say,
+// and the report would be printed into the audio. Each closed one is taken by
+// /dev/null opened read-only, so writes to it fail as they would have.
+void takeClosedStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd)
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+            ::open("/dev/null", O_RDONLY);  // the lowest free descriptor: this one
+}
+
+// Where the report goes: standard output, unless the audio goes there.
+std::FILE* gReport = stdout;
+
+// What a stop signal leaves behind, for its message.
+const char* gStopLeaves = "no output written";
 
 std::string defaultPluginPath(const char* argv0) {
     std::error_code ec;
@@ -74,7 +91,7 @@ private:
 };
 
 void printSettings(const Plugin& plugin) {
-    std::printf("program    %d \"%s\"\n", plugin.program(), plugin.programName().c_str());
+    std::fprintf(gReport, "program    %d \"%s\"\n", plugin.program(), plugin.programName().c_str());
     std::vector<std::string> names;
     std::size_t width = 0;
     for (int i = 0; i < plugin.numParams(); ++i) {
@@ -83,13 +100,13 @@ void printSettings(const Plugin& plugin) {
     }
     for (int i = 0; i < plugin.numParams(); ++i) {
         auto label = plugin.paramLabel(i);
-        std::printf("  %-*s = %s%s%s\n", static_cast<int>(width), names[static_cast<std::size_t>(i)].c_str(),
-                    plugin.paramDisplay(i).c_str(), label.empty() ? "" : " ", label.c_str());
+        std::fprintf(gReport, "  %-*s = %s%s%s\n", static_cast<int>(width), names[static_cast<std::size_t>(i)].c_str(),
+                     plugin.paramDisplay(i).c_str(), label.empty() ? "" : " ", label.c_str());
     }
 }
 
 void printLatency(int latency, int rate, const std::string& note = {}) {
-    std::printf("latency    %d samples (%.2f ms)%s\n", latency, 1000.0 * latency / rate, note.c_str());
+    std::fprintf(gReport, "latency    %d samples (%.2f ms)%s\n", latency, 1000.0 * latency / rate, note.c_str());
 }
 
 std::vector<std::string> paramNames(const Plugin& plugin) {
@@ -131,7 +148,7 @@ void listPlugin(Plugin& plugin, int rate) {
     plugin.process(ptrs.data(), ptrs.data() + std::max(plugin.numInputs(), 0), 1);
     printSettings(plugin);
     printLatency(plugin.latency(), rate);
-    std::printf("programs\n");
+    std::fprintf(gReport, "programs\n");
     const int current = plugin.program();
     for (int i = 0; i < plugin.numPrograms(); ++i) {
         auto name = plugin.programName(i);
@@ -139,7 +156,7 @@ void listPlugin(Plugin& plugin, int rate) {
             plugin.setProgram(i);
             name = plugin.programName();
         }
-        std::printf("  %d  %s\n", i, name.c_str());
+        std::fprintf(gReport, "  %d  %s\n", i, name.c_str());
     }
     plugin.setProgram(current);
 }
@@ -150,17 +167,18 @@ struct Levels {
 };
 
 void printLevels(const Levels& levels) {
-    std::printf("levels     peak dBFS   RMS dBFS\n");
+    std::fprintf(gReport, "levels     peak dBFS   RMS dBFS\n");
     const char* side[2] = {"L", "R"};
     for (int io = 0; io < 2; ++io)
         for (int ch = 0; ch < 2; ++ch) {
             const Level& l = io == 0 ? levels.in[ch] : levels.out[ch];
-            std::printf("  %-3s %s  %9s  %9s\n", io == 0 ? "in" : "out", side[ch], formatDb(l.peakDbfs()).c_str(),
-                        formatDb(l.rmsDbfs()).c_str());
+            std::fprintf(gReport, "  %-3s %s  %9s  %9s\n", io == 0 ? "in" : "out", side[ch],
+                         formatDb(l.peakDbfs()).c_str(), formatDb(l.rmsDbfs()).c_str());
         }
     const auto bad = levels.out[0].nonFinite + levels.out[1].nonFinite;
     if (bad > 0)
-        std::printf("warning    the plug-in produced %llu non-finite samples\n", static_cast<unsigned long long>(bad));
+        std::fprintf(gReport, "warning    the plug-in produced %llu non-finite samples\n",
+                     static_cast<unsigned long long>(bad));
 }
 
 // Feeds the source, then `tailFrames` of silence, through the running plug-in
@@ -189,9 +207,9 @@ Levels renderAll(Plugin& plugin, Source& source, std::int64_t tailFrames, bool c
     std::int64_t dropLeft = 0;              // output frames still to drop
     bool sourceEnded = false;
     for (;;) {
-        if (gInterrupted != 0) {
+        if (stopSignal() != 0) {
             progress.finish();
-            throw FileError("interrupted; no output written");
+            throwIfStopped();
         }
         std::size_t fromSource = 0;
         while (!sourceEnded && fromSource < block) {
@@ -231,7 +249,7 @@ Levels renderAll(Plugin& plugin, Source& source, std::int64_t tailFrames, bool c
             }
             printSettings(plugin);
             printLatency(latency, source.rate(), note);
-            std::fflush(stdout);
+            std::fflush(gReport);
         }
 
         const auto drop = static_cast<std::size_t>(std::min(dropLeft, static_cast<std::int64_t>(n)));
@@ -266,9 +284,13 @@ int run(int argc, char** argv) {
                         std::to_string(rate) + " Hz; the plug-in runs at " + std::to_string(kMinRate) + " to " +
                         std::to_string(kMaxRate) + " Hz only");
 
-    const std::string output = opts.output.empty() ? defaultOutputPath(opts.input) : opts.output;
-    if (!opts.list && !opts.input.empty() && sameFile(opts.input, output))
-        throw FileError("refusing to overwrite the input file " + opts.input + " (output names the same file)");
+    std::optional<OutputTarget> target;
+    if (!opts.list) {
+        target = resolveOutput(opts.output.empty() ? defaultOutputPath(opts.input) : opts.output);
+        if (!opts.input.empty() && writesInto(*target, opts.input))
+            throw FileError("refusing to overwrite the input file " + opts.input + " (output names the same file)");
+        if (target->standardOutput) gReport = stderr;
+    }
     const std::int64_t tailFrames = std::llround(opts.tailSeconds * rate);
     const std::int64_t total = source->frames() + tailFrames;
     if (!opts.list && total <= 0) throw FileError("nothing to render: " + opts.input + " has no audio frames");
@@ -277,34 +299,38 @@ int run(int argc, char** argv) {
     auto plugin = Plugin::load(pluginPath);
     applySettings(*plugin, opts);
 
-    std::printf("plug-in    %s (%s)  %s\n", plugin->effectName().c_str(), plugin->vendor().c_str(),
-                pluginPath.c_str());
+    std::fprintf(gReport, "plug-in    %s (%s)  %s\n", plugin->effectName().c_str(), plugin->vendor().c_str(),
+                 pluginPath.c_str());
     if (opts.list) {
         listPlugin(*plugin, rate);
         return 0;
     }
 
-    std::printf("input      %s, %d Hz, %s, %.2f s\n", source->describe().c_str(), rate,
-                source->channels() == 1 ? "mono" : "stereo", static_cast<double>(source->frames()) / rate);
-    std::printf("output     %s, 32-bit float WAV, stereo, %.2f s\n", output.c_str(), static_cast<double>(total) / rate);
+    std::fprintf(gReport, "input      %s, %d Hz, %s, %.2f s\n", source->describe().c_str(), rate,
+                 source->channels() == 1 ? "mono" : "stereo", static_cast<double>(source->frames()) / rate);
+    const bool rf64 = containerFor(total) == Container::Rf64;
+    std::fprintf(gReport, "output     %s%s, 32-bit float %s, stereo, %.2f s\n", target->name.c_str(),
+                 target->standardOutput ? " (standard output)" : "", rf64 ? "RF64 (a WAV over 4 GiB)" : "WAV",
+                 static_cast<double>(total) / rate);
+    std::fflush(gReport);
 
-    WavWriter writer(output, rate, block);
+    WavWriter writer(*target, rate, total, block);
+    if (target->kind == OutputTarget::Kind::Stream) gStopLeaves = "the output stream is incomplete";
     Progress progress(total, rate, !opts.quiet && ::isatty(STDERR_FILENO) != 0);
-    std::signal(SIGINT, onInterrupt);
-    std::signal(SIGTERM, onInterrupt);
 
     const auto started = std::chrono::steady_clock::now();
     plugin->start(rate, opts.block);
     const Levels levels = renderAll(*plugin, *source, tailFrames, opts.compensateLatency, writer, progress, block);
     plugin->stop();
     progress.finish();
+    throwIfStopped();  // a signal during the last block still means no output
     writer.commit();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     printLevels(levels);
     const double audioSeconds = static_cast<double>(levels.out[0].samples) / rate;
-    std::printf("rendered   %.2f s of audio in %.2f s (%.1fx real time)\n", audioSeconds, seconds,
-                seconds > 0.0 ? audioSeconds / seconds : 0.0);
+    std::fprintf(gReport, "rendered   %.2f s of audio in %.2f s (%.1fx real time)\n", audioSeconds, seconds,
+                 seconds > 0.0 ? audioSeconds / seconds : 0.0);
     return 0;
 }
 
@@ -321,15 +347,28 @@ std::string oneLine(std::string s) {
 
 int main(int argc, char** argv) {
     using namespace z5r;
+    takeClosedStandardDescriptors();
+    catchStopSignals();
+    int status = 0;
+    std::string error;
     try {
-        return run(argc, argv);
+        status = run(argc, argv);
     } catch (const UsageError& e) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "%s: %s (see --help)\n", kProgram, oneLine(e.what()).c_str());
-        return 2;
+        error = oneLine(e.what()) + " (see --help)";
+        status = 2;
     } catch (const std::exception& e) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "%s: %s\n", kProgram, oneLine(e.what()).c_str());
-        return 1;
+        error = oneLine(e.what());
+        status = 1;
     }
+    std::fflush(stdout);
+    // A stop signal ends the process by that signal, as its sender expects,
+    // whatever failed on the way out because of it (a write to a closed pipe).
+    // Everything is cleaned up by now: the temporary file is gone.
+    if (const int sig = stopSignal(); sig != 0) {
+        if (status != 0) std::fprintf(stderr, "%s: stopped by %s; %s\n", kProgram, signalName(sig), gStopLeaves);
+        endBySignal(sig);
+        return 128 + sig;
+    }
+    if (!error.empty()) std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+    return status;
 }
