@@ -61,6 +61,48 @@ same_audio() { # NAME IN OUT [DELAY]
 # The input level lines of the last report.
 input_levels() { grep '^  in ' "$log/stdout.txt"; }
 
+# into_pipe FILE ARGS...: renders into a pipe whose reader saves FILE; the
+# render's exit status in $rc, its stderr in $log/stderr.txt.
+into_pipe() {
+    file=$1; shift
+    { "$RENDER" "$@" 2>"$log/stderr.txt"; echo $? >"$log/rc.txt"; } | cat >"$file"
+    rc=$(cat "$log/rc.txt")
+}
+
+# last_error_is NAME TEXT: the render failed and its last line on stderr says TEXT.
+last_error_is() {
+    if [ "$rc" -ne 0 ] && tail -n 1 "$log/stderr.txt" | grep -q -- "$2"; then ok
+    else bad "$1: exit $rc: $(tail -n 1 "$log/stderr.txt")"; fi
+}
+
+# wait_for PID COMMAND...: polls until COMMAND succeeds, or the process has ended; false then.
+wait_for() {
+    pid=$1; shift
+    tries=0
+    until "$@"; do
+        kill -0 "$pid" 2>/dev/null && [ $tries -lt 600 ] || return 1
+        tries=$((tries + 1))
+        sleep 0.05
+    done
+}
+temp_of() { ls "$1".?????? >/dev/null 2>&1; }
+
+# stop_render NAME PID SIGNAL STATUS: sends SIGNAL, expects the render to end with STATUS and one
+# line on stderr, and no temporary file left. A render that does not stop is killed.
+stop_render() {
+    name=$1; pid=$2
+    kill -"$3" "$pid"
+    tries=0
+    while kill -0 "$pid" 2>/dev/null && [ $tries -lt 600 ]; do tries=$((tries + 1)); sleep 0.05; done
+    kill -KILL "$pid" 2>/dev/null
+    wait "$pid"
+    rc=$?
+    if [ "$rc" -ne "$4" ]; then bad "$name: exit $rc, not $4: $(cat "$log/stderr.txt")"
+    elif [ "$(wc -l <"$log/stderr.txt")" -ne 1 ]; then bad "$name: stderr: $(cat "$log/stderr.txt")"
+    elif ls ./*.?????? >/dev/null 2>&1; then bad "$name: left $(ls ./*.??????)"
+    else ok; echo "  $name: $(cat "$log/stderr.txt")"; fi
+}
+
 case $group in
 demo)
     # Out of the box: the built-in riff, to the default file name.
@@ -172,6 +214,15 @@ same-file)
     expect_error "symbolic link" -o link.wav in.wav
     expect_error "hard link" -o hard.wav in.wav
     expect_error "input through a link" -o in.wav link.wav
+    ln -s link.wav chain.wav
+    expect_error "chain of links" -o chain.wav in.wav
+    # Standard output appended to the input, by name or as "-".
+    for out in - /dev/stdout; do
+        "$RENDER" --plugin "$PLUGIN" -o $out in.wav >>in.wav 2>"$log/stderr.txt"
+        rc=$?
+        if [ $rc -ne 0 ] && [ "$(wc -l <"$log/stderr.txt")" -eq 1 ]; then ok
+        else bad "-o $out into the input: exit $rc: $(cat "$log/stderr.txt")"; fi
+    done
     if cmp -s in.wav original.wav; then ok; else bad "the input was changed"; fi
     ;;
 
@@ -235,6 +286,135 @@ latency)
     check_wav "oversampling, not compensated" raw.wav 2 44100 30000
     if "$WAVTOOL" lag comp.wav raw.wav "$latency" 2>"$log/check.txt"; then ok
     else bad "oversampling, raw against compensated by $latency: $(cat "$log/check.txt")"; fi
+    ;;
+
+streams)
+    # Standard output, devices and FIFOs are written to directly: a WAV whose
+    # header is sized in advance, and the report goes to stderr instead.
+    "$WAVTOOL" make mono16.wav 44100 1 30000 pcm16 || exit 1
+    for out in - /dev/stdout; do
+        into_pipe piped.wav --plugin "$PASSTHROUGH" --block 1000 -o $out mono16.wav
+        if [ "$rc" -eq 0 ]; then ok; else bad "-o $out into a pipe: exit $rc: $(cat "$log/stderr.txt")"; fi
+        same_audio "-o $out into a pipe" mono16.wav piped.wav
+        check_wav "-o $out into a pipe" piped.wav 2 44100 30000
+        if grep -q '^output .*(standard output)' "$log/stderr.txt"; then ok
+        else bad "-o $out: no report on stderr"; fi
+    done
+    if [ -L /dev/stdout ]; then ok; else bad "/dev/stdout is no longer a link"; fi
+
+    if "$RENDER" --plugin "$PLUGIN" -o - mono16.wav >redirected.wav 2>"$log/stderr.txt"; then ok
+    else bad "-o - into a file: $(cat "$log/stderr.txt")"; fi
+    check_wav "-o - into a file" redirected.wav 2 44100 30000
+
+    # Started with standard output closed: the report must not land in the audio file.
+    if "$RENDER" --plugin "$PLUGIN" -o closed.wav mono16.wav >&- 2>"$log/stderr.txt"; then ok
+    else bad "stdout closed: $(cat "$log/stderr.txt")"; fi
+    check_wav "stdout closed" closed.wav 2 44100 30000
+    "$RENDER" --plugin "$PLUGIN" -o - mono16.wav >&- 2>"$log/stderr.txt"
+    rc=$?
+    last_error_is "-o - with stdout closed" "standard output: it is closed"
+    if "$RENDER" --plugin "$PLUGIN" -o /dev/null mono16.wav >&- 2>"$log/stderr.txt"; then ok
+    else bad "/dev/null with stdout closed: $(cat "$log/stderr.txt")"; fi
+
+    expect_ok "/dev/null" -o /dev/null mono16.wav
+    if [ -c /dev/null ]; then ok; else bad "/dev/null is no longer a device"; fi
+    expect_error "a full device" -o /dev/full mono16.wav
+
+    mkfifo fifo
+    cat fifo >from-fifo.wav &
+    reader=$!
+    stand_in "FIFO" "$PASSTHROUGH" -o fifo mono16.wav
+    wait $reader
+    same_audio "FIFO" mono16.wav from-fifo.wav
+    if [ -p fifo ]; then ok; else bad "the FIFO was replaced"; fi
+
+    # Over 4 GiB: an RF64 header with the whole sizes. The reader stops after
+    # the header; the render then ends by SIGPIPE, as a writer into a closed pipe does.
+    { "$RENDER" --plugin "$PASSTHROUGH" --rate 1000000 --tail 600 -o - 2>"$log/stderr.txt"; echo $? >"$log/rc.txt"; } |
+        head -c 80 >head.bin
+    rc=$(cat "$log/rc.txt")
+    if [ "$rc" -eq 141 ]; then ok; else bad "RF64 stream: exit $rc, not 141 (SIGPIPE)"; fi
+    last_error_is "RF64 stream" "stopped by SIGPIPE; the output stream is incomplete"
+    data=$(od -A n -t u8 -j 28 -N 8 head.bin | tr -d ' ')
+    count=$(od -A n -t u8 -j 36 -N 8 head.bin | tr -d ' ')
+    if [ "$(head -c 4 head.bin)" = RF64 ] && [ "$data" -eq $((count * 8)) ] && [ "$data" -gt 4294967295 ]; then ok
+    else bad "RF64 stream header: $(head -c 4 head.bin), data $data bytes, $count frames"; fi
+    ;;
+
+links)
+    "$WAVTOOL" make in.wav 48000 2 4800 pcm16 || exit 1
+    mkdir real
+    # A link is written through: it stays, and the file it names is created or replaced.
+    ln -s real/out.wav link.wav
+    for pass in created replaced; do
+        expect_ok "through a link, $pass" --set Gain=0.$$ -o link.wav in.wav
+        if [ -L link.wav ]; then ok; else bad "through a link, $pass: the link was replaced"; fi
+        check_wav "through a link, $pass" real/out.wav 2 48000 4800
+    done
+    chmod 640 real/out.wav  # neither a new file's mode nor a temporary file's (600)
+    expect_ok "permissions" -o link.wav in.wav
+    if [ "$(stat -c %a real/out.wav)" = 640 ]; then ok; else bad "permissions became $(stat -c %a real/out.wav)"; fi
+
+    # A write-protected file is refused, also through a link (even for root).
+    cp in.wav locked.wav
+    chmod 444 locked.wav
+    ln -s locked.wav to-locked.wav
+    expect_error "read-only file" -o locked.wav in.wav
+    expect_error "link to a read-only file" -o to-locked.wav in.wav
+    if cmp -s in.wav locked.wav; then ok; else bad "the read-only file was changed"; fi
+    ;;
+
+damaged)
+    # Damage is an error and leaves no output, never a shorter render.
+    "$WAVTOOL" make in.flac 44100 2 200000 flac || exit 1
+    "$WAVTOOL" make in.wav 44100 2 20000 pcm16 || exit 1
+    size=$(wc -c <in.flac)
+    cp in.flac overwritten.flac
+    dd if=/dev/zero of=overwritten.flac bs=1000 seek=$((size / 2000)) count=20 conv=notrunc 2>/dev/null
+    head -c $((size / 2)) in.flac >cut.flac
+    head -c $(($(wc -c <in.wav) - 1000)) in.wav >cut.wav
+
+    expect_ok "intact FLAC" -o ok.wav in.flac
+    check_wav "intact FLAC" ok.wav 2 44100 200000
+    for input in overwritten.flac cut.flac cut.wav; do expect_error "$input" -o out.wav $input; done
+    cp ok.wav out.wav
+    expect_error "over an earlier output" -o out.wav cut.flac
+    if cmp -s ok.wav out.wav; then ok; else bad "the earlier output was changed"; fi
+    # Streamed, what went out is gone, but the status tells.
+    into_pipe streamed.wav -o - --plugin "$PLUGIN" cut.flac
+    last_error_is "streamed" "cut.flac is damaged"
+    ;;
+
+signals)
+    # A long render (an hour of tail at 16x), stopped once its temporary file
+    # exists: the file is removed and the render ends by the signal. (Jobs a
+    # non-interactive shell starts ignore SIGINT; env gives it back its default.)
+    for pair in "HUP 129" "INT 130" "TERM 143" "PIPE 141"; do
+        set -- $pair
+        env --default-signal=INT "$RENDER" --plugin "$PLUGIN" --set Oversmpl=1 --tail 3600 -o long.wav \
+            >/dev/null 2>"$log/stderr.txt" &
+        pid=$!
+        wait_for $pid temp_of long.wav || bad "SIG$1: no temporary file appeared"
+        stop_render "SIG$1" $pid "$1" "$2"
+    done
+    if [ ! -e long.wav ]; then ok; else bad "an output was left"; fi
+
+    # Waiting for a FIFO's reader.
+    mkfifo fifo
+    "$RENDER" --plugin "$PLUGIN" -o fifo >/dev/null 2>"$log/stderr.txt" &
+    pid=$!
+    sleep 0.2
+    stop_render "SIGTERM while waiting for a reader" $pid TERM 143
+
+    # A hang-up the caller ignores (nohup) is ignored by the render too.
+    (trap '' HUP && exec "$RENDER" --plugin "$PLUGIN" --set Oversmpl=1 --tail 3600 -o long.wav \
+        >/dev/null 2>"$log/stderr.txt") &
+    pid=$!
+    wait_for $pid temp_of long.wav || bad "nohup: no temporary file appeared"
+    kill -HUP $pid
+    sleep 0.3
+    if kill -0 $pid 2>/dev/null; then ok; else bad "nohup: the render ended on SIGHUP"; fi
+    stop_render "SIGTERM after an ignored SIGHUP" $pid TERM 143
     ;;
 
 *)

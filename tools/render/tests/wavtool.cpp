@@ -1,5 +1,7 @@
 // Test helper for the render tool's command-line checks.
-//   wavtool make PATH RATE CHANNELS FRAMES pcm16|float   writes a known multi-tone signal
+//   wavtool make PATH RATE CHANNELS FRAMES pcm16|float|flac
+//                                                        writes a known multi-tone signal (a WAV,
+//                                                        or a 16-bit FLAC)
 //   wavtool check PATH CHANNELS RATE FRAMES|any           a stereo-float-WAV-style check: format,
 //                                                        size, finite and not silent
 //   wavtool same IN OUT [DELAY]                          OUT holds IN's samples exactly (a mono IN
@@ -42,7 +44,9 @@ int make(const char* path, int rate, int channels, long frames, const std::strin
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = channels;
-    info.format = SF_FORMAT_WAV | (type == "float" ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_16);
+    info.format = type == "flac"    ? SF_FORMAT_FLAC | SF_FORMAT_PCM_16
+                  : type == "float" ? SF_FORMAT_WAV | SF_FORMAT_FLOAT
+                                    : SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE* f = sf_open(path, SFM_WRITE, &info);
     if (f == nullptr) return fail(std::string("cannot write ") + path);
     std::vector<float> frame(static_cast<std::size_t>(channels));
