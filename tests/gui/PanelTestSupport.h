@@ -1,0 +1,41 @@
+// Stand-ins for the panel's surroundings in tests without windows: a host
+// that records what the panel sends it, and skins of plain colours in the
+// real pictures' sizes.
+#pragma once
+
+#include "gui/panel/PanelHost.h"
+#include "gui/panel/SkinPicture.h"
+
+#include <cstdint>
+#include <vector>
+
+class RecordingHost : public PanelHost {
+public:
+    struct Sent {
+        int32_t index;
+        float value;
+    };
+    float values[7] = {0.0f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f};
+    std::vector<Sent> sent;
+    ScopePoint ring[kScopeRingSize] = {};
+    int32_t starts = 0, stops = 0, copies = 0;
+
+    float getParameter(int32_t index) override { return values[index]; }
+    void setParameterFromUser(int32_t index, float value) override
+    {
+        values[index] = value;
+        sent.push_back({index, value});
+    }
+    void copyScope(ScopePoint (&out)[kScopeRingSize]) override
+    {
+        ++copies;
+        for (int32_t i = 0; i < kScopeRingSize; ++i) out[i] = ring[i];
+    }
+    void startScope() override { ++starts; }
+    void stopScope() override { ++stops; }
+};
+
+// Opaque or see-through pictures of one colour each, sized as the real
+// skins: the panel dark grey, the about image dark blue, every other
+// picture half-transparent in a colour of its own (premultiplied).
+SkinSet plainSkins();
