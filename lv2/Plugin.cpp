@@ -118,7 +118,8 @@ struct Lv2Effect {
 const LV2_URID_Map* findUridMap(const LV2_Feature* const* features)
 {
     for (const LV2_Feature* const* f = features; f && *f; ++f)
-        if (std::strcmp((*f)->URI, LV2_URID__map) == 0 && (*f)->data) return static_cast<const LV2_URID_Map*>((*f)->data);
+        if (std::strcmp((*f)->URI, LV2_URID__map) == 0 && (*f)->data)
+            return static_cast<const LV2_URID_Map*>((*f)->data);
     return nullptr;
 }
 

@@ -9,7 +9,8 @@
 constexpr float kDecibelSpan = 48.0f;
 
 const ControlPort kControlPorts[kNumParams] = {
-    {"oversample", "Oversampling", ControlKind::Toggle, 0.0f, 1.0f, 0.0f, 0.0f, {0.0f, 1.0f, 1.0f}, {"1x", "16x", nullptr}},
+    {"oversample", "Oversampling", ControlKind::Toggle, 0.0f, 1.0f, 0.0f, 0.0f, {0.0f, 1.0f, 1.0f},
+     {"1x", "16x", nullptr}},
     {"gain", "Gain", ControlKind::Decibels, -12.0f, 36.0f, 12.0f, 12.0f, {}, {}},
     {"level", "Level", ControlKind::Decibels, -24.0f, 24.0f, 0.0f, 24.0f, {}, {}},
     {"triode", "Triode", ControlKind::Choice, 0.0f, 2.0f, 0.0f, 0.0f, {0.0f, 1.0f, 2.0f}, {"12AX7", "12AT7", "12AU7"}},

@@ -39,7 +39,8 @@ constexpr uint32_t scopeEventBytes(int32_t points)
 // [audio thread; never allocates] Appends an event at frame 0 holding the
 // newest points that fit in the forge's room, up to `count`; returns how
 // many went in.
-int32_t writeScopeEvent(LV2_Atom_Forge& forge, const ScopeUrids& urids, const ScopePoint* points, int32_t count) noexcept;
+int32_t writeScopeEvent(LV2_Atom_Forge& forge, const ScopeUrids& urids, const ScopePoint* points,
+                        int32_t count) noexcept;
 
 // [UI thread] Reads a scope block from an atom the host passed on, whose
 // whole size (header and body) is `bytes`. Anything that is not a

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -140,19 +141,16 @@ TEST_F(ScopeMessage, MalformedAtomsAreTurnedAway)
     EXPECT_EQ(readCopy(4), 0);
     EXPECT_EQ(readScopeBlock(urids, nullptr, 100, out, kScopeRingSize), 0);
 
+    // One field spoiled at a time, in place (the copy keeps its buffer).
     auto* atom = reinterpret_cast<LV2_Atom*>(copy.data());
     auto* object = reinterpret_cast<LV2_Atom_Object*>(copy.data());
     auto* property = reinterpret_cast<LV2_Atom_Property_Body*>(object + 1);
     auto* vector = reinterpret_cast<LV2_Atom_Vector_Body*>(&property->value + 1);
+    const std::vector<uint8_t> intact = copy;
     auto mutate = [&](auto change) {
-        const std::vector<uint8_t> saved = copy;
         change();
         const int32_t n = readCopy(bytes);
-        copy = saved;
-        atom = reinterpret_cast<LV2_Atom*>(copy.data());
-        object = reinterpret_cast<LV2_Atom_Object*>(copy.data());
-        property = reinterpret_cast<LV2_Atom_Property_Body*>(object + 1);
-        vector = reinterpret_cast<LV2_Atom_Vector_Body*>(&property->value + 1);
+        std::copy(intact.begin(), intact.end(), copy.begin());
         return n;
     };
     EXPECT_EQ(mutate([&] { atom->type = urids.atomVector; }), 0);

@@ -12,6 +12,7 @@
 //       first differing frame.
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -121,14 +122,15 @@ int compare(const char* pathA, const char* pathB, int64_t skipB)
             largest = std::max(largest, std::fabs(static_cast<double>(x) - y));
         }
     }
-    std::printf("%lld frames compared (%lld and %lld in the files), %lld samples differ", static_cast<long long>(frames),
-                static_cast<long long>(infoA.frames), static_cast<long long>(infoB.frames),
-                static_cast<long long>(differing));
+    std::printf("%lld frames compared (%lld and %lld in the files), %lld samples differ",
+                static_cast<long long>(frames), static_cast<long long>(infoA.frames),
+                static_cast<long long>(infoB.frames), static_cast<long long>(differing));
     if (differing == 0) {
         std::printf(": bit-identical\n");
         return 0;
     }
-    std::printf(", the first at frame %lld, largest difference %.3g\n", static_cast<long long>(firstDifference), largest);
+    std::printf(", the first at frame %lld, largest difference %.3g\n", static_cast<long long>(firstDifference),
+                largest);
     return 1;
 }
 
