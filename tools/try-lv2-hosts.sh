@@ -19,7 +19,10 @@ build=$(cd "${1:-$root/build/linux}" && pwd) || exit 1
 uri=https://qmv.example/plugins/korvane-z5r
 wav=$build/z5r-lv2-wav
 for need in "$build/KorvaneZ5R.lv2/manifest.ttl" "$build/KorvaneZ5R.so" "$build/z5r-render" "$wav"; do
-    [ -e "$need" ] || { echo "missing $need: build the targets KorvaneZ5R.lv2 KorvaneZ5R z5r-render z5r-lv2-wav"; exit 1; }
+    [ -e "$need" ] || {
+        echo "missing $need: build the targets KorvaneZ5R.lv2 KorvaneZ5R z5r-render z5r-lv2-wav"
+        exit 1
+    }
 done
 for tool in lv2file ardour7-lua; do
     command -v "$tool" >/dev/null || { echo "missing $tool (Debian: lv2file, ardour)"; exit 1; }
@@ -186,8 +189,8 @@ if complete; then
                 --set Normaliz=1 ;;
             moderate) set -- --program 2 ;;
         esac
-        "$build/z5r-render" --plugin "$build/KorvaneZ5R.so" --no-latency-compensation -q "$@" -o "$work/$c-offline.wav" "$work/padded.wav" \
-            >/dev/null || failed=1
+        "$build/z5r-render" --plugin "$build/KorvaneZ5R.so" --no-latency-compensation -q "$@" \
+            -o "$work/$c-offline.wav" "$work/padded.wav" >/dev/null || failed=1
         if result=$("$wav" compare "$work/out/$c-lv2/export.wav" "$work/out/$c-vst/export.wav"); then
             echo "ok   $c: LV2 against VST 2.4 in Ardour: $result"
         else
