@@ -405,3 +405,27 @@ TEST_F(Editor, FramesMatchTheCommittedPictures)
         }
     }
 }
+
+// A host may close the editor while the mouse button is down on a control:
+// the release never comes, and the next opening must not inherit the press
+// (a held switch would swallow the next click, a dial would drag on its own).
+TEST_F(Editor, ClosingInTheMiddleOfAPressOrADragEndsIt)
+{
+    HWND editor = open();
+    ASSERT_NE(editor, nullptr);
+    SendMessageA(controlAt(editor, 200, 4), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    SendMessageA(controlAt(editor, 15, 15), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(70, 100));
+    call(effect, effEditClose);
+    ASSERT_EQ(takeAutomations().size(), 1u);  // oversampling on, at the press
+
+    editor = open();
+    ASSERT_NE(editor, nullptr);
+    SendMessageA(controlAt(editor, 15, 15), WM_MOUSEMOVE, 0, MAKELPARAM(70, 20));
+    click(controlAt(editor, 200, 4));
+    pumpMessages(120);
+    const std::vector<Automation> sent = takeAutomations();
+    ASSERT_EQ(sent.size(), 1u);  // the switch goes off; the gain stays
+    EXPECT_EQ(sent[0].index, 0);
+    EXPECT_EQ(sent[0].value, 0.0f);
+    EXPECT_EQ(effect->getParameter(effect, 1), 0.5f);
+}

@@ -622,3 +622,33 @@ TEST_F(EditorX11, NoDisplayOrNoSuchWindowMeansNoEditorAndNoHarm)
     // And then a real one.
     EXPECT_NE(open(), 0u);
 }
+
+// A host may close the editor while the mouse button is down on a control:
+// the release never reaches it, and the next opening must not inherit the
+// press (a held switch would swallow the next click, a dial would drag).
+TEST_F(EditorX11, ClosingInTheMiddleOfAPressOrADragEndsIt)
+{
+    for (int32_t x0 : {200 + 14, 15 + 70}) {
+        SCOPED_TRACE(x0);
+        unsigned long editor = open();
+        ASSERT_NE(editor, 0u);
+        x.moveTo(editor, x0, x0 > 100 ? 18 : 115);
+        x.button(1, true);
+        idle({effect}, 30);
+        call(effect, effEditClose);
+        x.button(1, false);
+        takeAutomations();
+
+        editor = open();
+        ASSERT_NE(editor, 0u);
+        x.moveTo(editor, 15 + 70, 15 + 20);  // over the dial, no button down
+        idle({effect}, 80);
+        click(editor, 200 + 14, 4 + 14);
+        idle({effect}, 60);
+        const std::vector<Automation> sent = takeAutomations();
+        ASSERT_EQ(sent.size(), 1u);  // only the switch, which toggles
+        EXPECT_EQ(sent[0].index, 0);
+        EXPECT_EQ(effect->getParameter(effect, 1), 0.5f);
+        call(effect, effEditClose);
+    }
+}
