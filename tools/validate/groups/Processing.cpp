@@ -2,8 +2,9 @@
 // the announced size) x plug-in settings. Each cell runs a fresh instance
 // out of place and another in place on the same input: the two must agree
 // bit for bit, every frame must be written, and the output must be finite,
-// free of subnormals and bounded. The host's floating-point control word
-// must come back unchanged from every block.
+// free of subnormals, bounded (when a bound is asked for) and not running
+// away. The host's floating-point control word must come back unchanged
+// from every block.
 #include "Common.h"
 
 #include <algorithm>
@@ -73,6 +74,23 @@ void runCell(Runner& runner, Check& check, const Module& module, const Cell& cel
     check.expect(inPlaceScan.clean(), "in place: %s", inPlaceScan.describe().c_str());
     if (outOfPlace->inputs() == outOfPlace->outputs()) {
         check.expect(bitExact(a, b), "in place differs from out of place (largest difference %g)", largestDifference(a, b));
+    }
+    // Without a fixed bound, a runaway still shows against the plug-in's own
+    // start: the last quarter's peak 60 dB over the first quarter's, and
+    // loud (over +20 dBFS). A delay filling up or a slow attack grows by
+    // far less; an unstable filter by far more.
+    for (const Render* run : {&a, &b}) {
+        const size_t quarter = run->out.empty() ? 0 : run->out[0].size() / 4;
+        double first = 0.0, last = 0.0;
+        for (const auto& channel : run->out)
+            for (size_t k = 0; k < quarter; ++k) {
+                const float early = channel[k], late = channel[channel.size() - quarter + k];
+                if (std::isfinite(early)) first = std::max(first, std::fabs(static_cast<double>(early)));
+                if (std::isfinite(late)) last = std::max(last, std::fabs(static_cast<double>(late)));
+            }
+        check.expect(!(last > 10.0 && last > 1000.0 * first),
+                     "%s: the output runs away: peak %.3g in the first quarter, %.3g in the last",
+                     run == &a ? "out of place" : "in place", first, last);
     }
     check.expect(outOfPlace->controlWordChanges == 0 && inPlace->controlWordChanges == 0,
                  "%lld blocks returned with the host's floating-point control word changed",
