@@ -33,86 +33,28 @@ const double kPolyphaseFir[kFirTaps] = {
     -6.938765443094e-05,  -3.60597443816e-05,   -1.563664577118e-05,  -5.209750513827e-06,
 };
 
-OversamplingFilter::OversamplingFilter() noexcept
-    : history{}, position(0), tapCount(kFirTaps), halfband(kHalfbandCoefs), fir(kPolyphaseFir), allpassIn{},
-      allpassOut{}
-{
-}
-
-void OversamplingFilter::store(int32_t index, double value) noexcept
-{
-    const int32_t slot = index & (kRing - 1);
-    history[slot] = value;
-    history[slot + kRing] = value;
-}
-
-double OversamplingFilter::runChain(int32_t chain, double in) noexcept
-{
-    for (int32_t section = 0; section < 4; ++section) {
-        const int32_t k = 2 * section + chain;
-        const double y = (in - allpassOut[k]) * halfband[k] + allpassIn[k];
-        allpassIn[k] = in;
-        allpassOut[k] = y;
-        in = y;
-    }
-    return in;
-}
+OversamplingFilter::OversamplingFilter() noexcept : history{}, position{0, 0}, allpassIn{}, allpassOut{} {}
 
 void OversamplingFilter::interpolate(double x, double out[kOversampling]) noexcept
 {
-    // Each FIR branch has a gain of about 1/8.
-    const double s = 8.0 * x;
-    const double a = runChain(0, s);
-    const double b = runChain(1, s);
-
-    // The ring runs backward in time from position: history[position + k]
-    // is the 2x sample k steps before the newest.
-    position = (position - 2) & (kRing - 1);
-    store(position, b);
-    store(position + 1, a);
-
-    // Eight independent sums per half, each still accumulated in tap order:
-    // the branch loop runs innermost so the sums proceed side by side.
-    const double* newest = &history[position];
-    double sumA[8] = {};
-    double sumB[8] = {};
-    for (int32_t k = 0; k < tapCount / 8; ++k) {
-        const double olderSample = newest[1 + k];
-        const double newerSample = newest[k];
-        for (int32_t j = 0; j < 8; ++j) {
-            sumA[j] += fir[j + 8 * k] * olderSample;
-            sumB[j] += fir[j + 8 * k] * newerSample;
-        }
-    }
-    for (int32_t j = 0; j < 8; ++j) {
-        out[j] = sumA[j];
-        out[j + 8] = sumB[j];
-    }
+    Lane1 u[kOversampling];
+    interpolate(Lane1(x), u, 0);
+    for (int32_t i = 0; i < kOversampling; ++i) out[i] = u[i].v;
 }
 
 double OversamplingFilter::decimate(const double u[kOversampling]) noexcept
 {
-    // The ring runs forward in time: after this block, history[position + 15]
-    // is the newest 16x sample and older blocks lie just before position.
-    for (int32_t i = 0; i < kOversampling; ++i) store(position + i, u[i]);
+    Lane1 in[kOversampling];
+    for (int32_t i = 0; i < kOversampling; ++i) in[i] = Lane1(u[i]);
+    return decimate(in, 0).v;
+}
 
-    // A window of the 88 newest samples, oldest first, read without wrapping:
-    // s(m), the sample m steps before the newest, is window[87 - m].
-    const int32_t span = tapCount + 8;
-    const double* window = &history[(position + kOversampling - span) & (kRing - 1)];
-    // Four interleaved partial sums per output shorten the chain of
-    // dependent additions; their order is fixed, so results repeat exactly.
-    double newer[4] = {};  // the FIR output at u[15]
-    double older[4] = {};  // the FIR output at u[7]
-    for (int32_t k = 0; k < tapCount; k += 4) {
-        for (int32_t lane = 0; lane < 4; ++lane) {
-            newer[lane] += fir[k + lane] * window[span - 1 - k - lane];
-            older[lane] += fir[k + lane] * window[span - 9 - k - lane];
-        }
-    }
-    position = (position + kOversampling) & (kRing - 1);
-
-    const double a = runChain(0, (newer[0] + newer[1]) + (newer[2] + newer[3]));
-    const double b = runChain(1, (older[0] + older[1]) + (older[2] + older[3]));
-    return (a + b) * 0.5;
+void OversamplingFilter::alignLanes() noexcept
+{
+    if (position[1] == position[0]) return;
+    // history[position + k] is what the filter reads; keep that for every k.
+    double rotated[kRing];
+    for (int32_t k = 0; k < kRing; ++k) rotated[(position[0] + k) & (kRing - 1)] = history[(position[1] + k) & (kRing - 1)][1];
+    for (int32_t slot = 0; slot < kRing; ++slot) history[slot][1] = history[slot + kRing][1] = rotated[slot];
+    position[1] = position[0];
 }

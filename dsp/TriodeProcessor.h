@@ -1,16 +1,18 @@
 // The per-instance triode stage: each channel's circuit state advanced by
 // table lookups (dsp/TriodeTables.h), at the host rate or at 16x between
-// oversampling filters (dsp/OversamplingFilter.h).
+// oversampling filters (dsp/OversamplingFilter.h). Both channels run side
+// by side in two lanes; a channel alone runs in one.
 //
-// Units: an input sample is taken as volts at the stage's input;
-// `processSample` returns the plate voltage less its resting value, in
-// volts. Latency: none at 1x, about 8 base-rate samples at 16x.
+// Units: an input sample is taken as volts at the stage's input; the output
+// is the plate voltage less its resting value, in volts. Latency: none at
+// 1x, about 8 base-rate samples at 16x.
 //
 // [audio thread] for everything but construction and `getOversampling`,
 // which the parameter display reads from any thread.
 #pragma once
 
 #include "dsp/OversamplingFilter.h"
+#include "dsp/TriodeStage.h"
 #include "dsp/TriodeTables.h"
 
 #include <array>
@@ -51,23 +53,175 @@ public:
     // Whether the tables in force came from the shared cache.
     bool tablesShared() const noexcept { return active != own.get(); }
 
-    // One base-rate sample of one channel: input volts in, plate volts less
-    // the resting plate voltage out.
+    // Runs `frames` frames: `source(k)` gives frame k's input volts as
+    // {left, right}, `sink(k, left, right)` takes its output, the plate
+    // voltage less its resting value. Frames reach the sink in order; a
+    // source may be asked for the next frame before the sink gets this one.
+    // Without `stereo` only the left channel runs (its right output is 0)
+    // and the right channel's state stays as it is.
+    template <class Source, class Sink>
+    void process(int32_t frames, bool stereo, Source& source, Sink& sink) noexcept;
+    // One base-rate sample of one channel.
     double processSample(int32_t channel, double x) noexcept;
     // One step of one channel at the running rate; returns the plate voltage.
     double stageStep(ChannelState& s, double vin) const noexcept;
 
     std::array<ChannelState, kChannels> channels;
-    std::array<OversamplingFilter, kChannels> interpolators;
-    std::array<OversamplingFilter, kChannels> decimators;
+    OversamplingFilter interpolator;
+    OversamplingFilter decimator;
 
     // Anti-denormal offset generator, one per instance (so that instances
     // on different threads never share it and each sounds the same alone).
     uint32_t noiseSeed = kFirstNoiseSeed;
 
 private:
+    template <class V, bool Guarded, class Source, class Sink>
+    void runAtHostRate(int32_t frames, int32_t lane, Source& source, Sink& sink) noexcept;
+    template <class V, bool Guarded, class Source, class Sink>
+    void runOversampled(int32_t frames, int32_t lane, Source& source, Sink& sink) noexcept;
+    template <class V, class Source, class Sink>
+    void run(int32_t frames, int32_t lane, Source& source, Sink& sink) noexcept;
+    template <class V>
+    V inputOf(double left, double right, int32_t lane, uint32_t& seed) noexcept;
+    template <class V>
+    void loadCathodes(V& a, int32_t lane) const noexcept;
+    template <class V>
+    void storeCathodes(V a, V plate, int32_t lane) noexcept;
+
     StageSettings stage;
     std::atomic<int32_t> oversampling{1};
     std::unique_ptr<TriodeTables> own;  // built here when the cache has no set
     const TriodeTables* active;
 };
+
+template <class V>
+Z5R_INLINE V TriodeProcessor::inputOf(double left, double right, int32_t lane, uint32_t& seed) noexcept
+{
+    const double pair[2] = {left, right};
+    V x = stage::finiteOrSilence(V::load(pair, lane));
+    return x + stage::offsets(x, seed);
+}
+
+template <class V>
+Z5R_INLINE void TriodeProcessor::loadCathodes(V& a, int32_t lane) const noexcept
+{
+    const double pair[2] = {channels[0].cathodeVoltage, channels[1].cathodeVoltage};
+    a = V::load(pair, lane);
+}
+
+template <class V>
+Z5R_INLINE void TriodeProcessor::storeCathodes(V a, V plate, int32_t lane) noexcept
+{
+    double cathodes[2], plates[2];
+    a.store(cathodes, lane);
+    plate.store(plates, lane);
+    for (int32_t c = lane; c < lane + V::kCount; ++c) {
+        channels[c].cathodeVoltage = cathodes[c];
+        channels[c].plateVoltage = plates[c];
+    }
+}
+
+template <class V, bool Guarded, class Source, class Sink>
+Z5R_INLINE void TriodeProcessor::runAtHostRate(int32_t frames, int32_t lane, Source& source, Sink& sink) noexcept
+{
+    const stage::StepTables t(*active);
+    const V rest(active->quiescentPlate);
+    uint32_t seed = noiseSeed;
+    V a, vp(0.0);
+    loadCathodes(a, lane);  // in registers for the whole run
+    if (frames > 0) {
+        // Each frame's input is taken one frame ahead, so that it is ready
+        // when the cathode recursion reaches it.
+        auto in = source(0);
+        V x = inputOf<V>(in[0], in[1], lane, seed);
+        for (int32_t k = 0; k < frames; ++k) {
+            const V now = x;
+            if (k + 1 < frames) {
+                in = source(k + 1);
+                x = inputOf<V>(in[0], in[1], lane, seed);
+            }
+            vp = stage::stageStepOf<Guarded>(t, a, now);
+            const V y = vp - rest;
+            sink(k, y.lane(0), V::kCount == 2 ? y.lane(1) : 0.0);
+        }
+    }
+    noiseSeed = seed;
+    if (frames > 0) storeCathodes(a, vp, lane);
+}
+
+// At 16x the cathode recursion runs sixteen steps per frame, one after the
+// other. The filters' work does not depend on it: the decimation of the
+// frame before and the interpolation of the frame after are placed between
+// the steps, where the processor runs them while each step waits for the
+// last.
+template <class V, bool Guarded, class Source, class Sink>
+Z5R_INLINE void TriodeProcessor::runOversampled(int32_t frames, int32_t lane, Source& source, Sink& sink) noexcept
+{
+    if (frames <= 0) return;
+    const stage::StepTables t(*active);
+    const V rest(active->quiescentPlate);
+    uint32_t seed = noiseSeed;
+    V a, vp(0.0);
+    loadCathodes(a, lane);
+    V u[3][kOversampling];  // this frame, the one before, the one after
+    {
+        const auto in = source(0);
+        interpolator.interpolate(inputOf<V>(in[0], in[1], lane, seed), u[0], lane);
+    }
+    constexpr int32_t kHalf = kOversampling / 2;
+    for (int32_t k = 0; k < frames; ++k) {
+        V(&now)[kOversampling] = u[k % 3];
+        Z5R_UNROLL
+        for (int32_t i = 0; i < kHalf; ++i) {
+            vp = stage::stageStepOf<Guarded>(t, a, now[i]);
+            now[i] = vp - rest;
+        }
+        if (k > 0) {
+            const V y = decimator.decimate(u[(k + 2) % 3], lane);
+            sink(k - 1, y.lane(0), V::kCount == 2 ? y.lane(1) : 0.0);
+        }
+        Z5R_UNROLL
+        for (int32_t i = kHalf; i < kOversampling; ++i) {
+            vp = stage::stageStepOf<Guarded>(t, a, now[i]);
+            now[i] = vp - rest;
+        }
+        if (k + 1 < frames) {
+            const auto in = source(k + 1);
+            interpolator.interpolate(inputOf<V>(in[0], in[1], lane, seed), u[(k + 1) % 3], lane);
+        }
+    }
+    const V y = decimator.decimate(u[(frames - 1) % 3], lane);
+    sink(frames - 1, y.lane(0), V::kCount == 2 ? y.lane(1) : 0.0);
+    noiseSeed = seed;
+    storeCathodes(a, vp, lane);
+}
+
+template <class V, class Source, class Sink>
+void TriodeProcessor::run(int32_t frames, int32_t lane, Source& source, Sink& sink) noexcept
+{
+    const bool guarded = active->entriesNeedGuard;
+    if (getOversampling() == 1) {
+        if (guarded)
+            runAtHostRate<V, true>(frames, lane, source, sink);
+        else
+            runAtHostRate<V, false>(frames, lane, source, sink);
+    } else {
+        if (guarded)
+            runOversampled<V, true>(frames, lane, source, sink);
+        else
+            runOversampled<V, false>(frames, lane, source, sink);
+    }
+}
+
+template <class Source, class Sink>
+void TriodeProcessor::process(int32_t frames, bool stereo, Source& source, Sink& sink) noexcept
+{
+    if (stereo) {
+        // After the left ran alone, the right's filters catch up with its position.
+        interpolator.alignLanes();
+        decimator.alignLanes();
+        run<Lane2>(frames, 0, source, sink);
+    } else {
+        run<Lane1>(frames, 0, source, sink);
+    }
+}

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <memory>
 
@@ -144,6 +145,37 @@ void TriodeTables::build(const StageSettings& stage) noexcept
 
     restingCathode = biasCathodeVoltage(stage.supplyVoltage, stage.triode);
     quiescentPlate = plateVoltageAt(restingCathode);
+    deriveCubics();
+}
+
+namespace {
+
+CubicEntry cubicAt(const Table& table, int32_t i) noexcept
+{
+    const double y0 = table[std::max(i - 1, 0)];
+    const double y1 = table[i];
+    const double y2 = table[std::min(i + 1, kTableSize - 1)];
+    const double y3 = table[std::min(i + 2, kTableSize - 1)];
+    return {y1, (y2 - y0) * 0.5, y0 - 2.5 * y1 + 2.0 * y2 - 0.5 * y3, (y3 - y0) * 0.5 + (y1 - y2) * 1.5};
+}
+
+}  // namespace
+
+void TriodeTables::deriveCubics() noexcept
+{
+    entriesNeedGuard = false;
+    auto check = [this](const CubicEntry& e) {
+        const bool negativeZero = e.y1 == 0.0 && std::signbit(e.y1);
+        const bool finite = std::isfinite(e.c1) && std::isfinite(e.c2) && std::isfinite(e.c3);
+        if (negativeZero || !finite) entriesNeedGuard = true;
+    };
+    for (int32_t i = 0; i < kTableSize; ++i) {
+        plate[i] = {cubicAt(transferLow, i), cubicAt(transferHigh, i)};
+        cathode[i] = cubicAt(cathodeStep, i);
+        check(plate[i].low);
+        check(plate[i].high);
+        check(cathode[i]);
+    }
 }
 
 double TriodeTables::plateVoltageAt(double cathode) const noexcept

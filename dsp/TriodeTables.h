@@ -38,6 +38,22 @@ TablePosition tablePosition(double x) noexcept;
 double interpolateTable(const Table& table, TablePosition at) noexcept;
 inline double tableLookup(const Table& table, double x) noexcept { return interpolateTable(table, tablePosition(x)); }
 
+// One entry of a table in the form the audio path reads: the entry itself
+// and the three Catmull-Rom coefficients of the interval that starts there,
+// formed once with the same operations the cubic would form at every lookup.
+struct CubicEntry {
+    double y1;  // the entry
+    double c1;  // (y2 - y0) / 2
+    double c2;  // y0 - 2.5 y1 + 2 y2 - 0.5 y3
+    double c3;  // (y3 - y0) / 2 + 1.5 (y1 - y2)
+};
+
+// Both plate tables at one position, read together: one cache line.
+struct alignas(64) PlateEntry {
+    CubicEntry low;
+    CubicEntry high;
+};
+
 struct TriodeTables {
     StageSettings settings;
 
@@ -52,10 +68,21 @@ struct TriodeTables {
     double quiescentPlate = 0.0;  // plate volts at rest
     double restingCathode = 0.0;  // cathode volts at rest
 
+    // The same three tables in the audio path's form.
+    std::array<PlateEntry, kTableSize> plate;
+    std::array<CubicEntry, kTableSize> cathode;
+    // True when an entry holds -0.0 or a coefficient is not finite: then
+    // the polynomial at a fraction of 0 would not give the entry's bits, and
+    // the audio path must test for it. No circuit here has ever made one.
+    bool entriesNeedGuard = false;
+
     // Solves the circuit for `stage`: several thousand Newton solves, about
     // a millisecond. Call it with flush-to-zero on, as the audio thread runs
     // (see FloatModeGuard), so that every set is the same wherever it is made.
     void build(const StageSettings& stage) noexcept;
+
+    // Derives the audio path's form from the three tables (microseconds).
+    void deriveCubics() noexcept;
 
     // Full plate-voltage swing, volts.
     double outputSwing() const noexcept { return transferLow[0] - transferLow[kTableSize - 1]; }

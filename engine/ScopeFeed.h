@@ -34,17 +34,30 @@ public:
     // [UI thread] A new rate restarts a running feed with its spacing.
     void rateChanged(float sampleRate) noexcept;
 
-    // [audio thread] Counts one frame and writes the point when its turn has come.
-    void frame(const ScopePoint& point) noexcept
-    {
-        const uint32_t count = counter.load(std::memory_order_relaxed) + 1;
-        if (count > spacing.load(std::memory_order_relaxed)) {
-            write(point);
-            counter.store(0, std::memory_order_relaxed);
-        } else {
-            counter.store(count, std::memory_order_relaxed);
+    // [audio thread] The frame count of one block, kept in a register: take
+    // it at the block's start, count each frame with `due`, and give it back
+    // with `endBlock`. A start or stop from the editor during the block takes
+    // effect from the next one; at worst a point lands a little early or late.
+    struct BlockCount {
+        uint32_t count;
+        uint32_t spacing;
+        // Counts one frame; true when its point is due (the count restarts).
+        bool due() noexcept
+        {
+            if (++count > spacing) {
+                count = 0;
+                return true;
+            }
+            return false;
         }
+    };
+    BlockCount beginBlock() const noexcept
+    {
+        return {counter.load(std::memory_order_relaxed), spacing.load(std::memory_order_relaxed)};
     }
+    void endBlock(const BlockCount& block) noexcept { counter.store(block.count, std::memory_order_relaxed); }
+    // [audio thread] Writes one point, unless the ring is busy.
+    void write(const ScopePoint& point) noexcept;
 
     // [any thread but the audio thread] Copies the whole ring.
     void copy(ScopePoint (&out)[kScopeRingSize]) noexcept;
@@ -63,7 +76,6 @@ public:
     Lock& ringLock() noexcept { return lock; }
 
 private:
-    void write(const ScopePoint& point) noexcept;
     void restart(uint32_t newSpacing) noexcept;
 
     std::atomic<uint32_t> spacing{kScopeFeedOff};

@@ -7,6 +7,7 @@
 #include "dsp/FloatMode.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -182,27 +183,43 @@ void TubeEngine::process(const float* inLeft, const float* inRight, float* outLe
         return;
     }
 
-    for (int32_t k = 0; k < frames; ++k) {
-        smoothToward(gainSmoothed, gainTarget);
-        smoothToward(levelSmoothed, levelTarget);
-
+    // Gain and level ramps on the way in, level, DC blocker, output and scope
+    // on the way out, all in one loop with the stage. The stage may ask for
+    // the next frame's input before it hands over this frame's output: the
+    // level of each frame waits in a short ring.
+    double gain = gainSmoothed;
+    double levelNow = levelSmoothed;
+    float levels[4];
+    const DcCoefficients dc = dcBlocker.coefficients();
+    DcBlocker filter = dcBlocker;
+    const double toGain = gainTarget;
+    const double toLevel = levelTarget;
+    auto source = [&gain, &levelNow, &levels, toGain, toLevel, inLeft, inRight](int32_t k) Z5R_INLINE_LAMBDA {
+        smoothToward(gain, toGain);
+        smoothToward(levelNow, toLevel);
+        levels[k & 3] = static_cast<float>(-levelNow);
+        return std::array<double, 2>{static_cast<double>(inLeft[k]) * gain,
+                                     inRight ? static_cast<double>(inRight[k]) * gain : 0.0};
+    };
+    ScopeFeed& scope = scopeFeed;
+    ScopeFeed::BlockCount scopeCount = scope.beginBlock();
+    auto sink = [&filter, &levels, &scope, &scopeCount, dc, inLeft, inRight, outLeft, outRight](
+                    int32_t k, double left, double right) Z5R_INLINE_LAMBDA {
         const float xL = inLeft[k];
-        float yL = static_cast<float>(dsp.processSample(0, static_cast<double>(xL) * gainSmoothed));
-        float xR = 0.0f;
-        float yR = 0.0f;
-        if (inRight) {
-            xR = inRight[k];
-            yR = static_cast<float>(dsp.processSample(1, static_cast<double>(xR) * gainSmoothed));
-        }
-
-        const float m = static_cast<float>(-levelSmoothed);
-        yL *= m;
-        yR *= m;
-        const float oL = dcBlocker.step(0, yL);
-        const float oR = dcBlocker.step(1, yR);
+        const float xR = inRight ? inRight[k] : 0.0f;
+        // The output carries the negated level: the stage inverts.
+        const float m = levels[k & 3];
+        const float yL = static_cast<float>(left) * m;
+        const float yR = (inRight ? static_cast<float>(right) : 0.0f) * m;
+        const float oL = filter.step(0, yL, dc);
+        const float oR = filter.step(1, yR, dc);
         outLeft[k] = oL;
         if (outRight) outRight[k] = oR;
-
-        scopeFeed.frame({xL, xR, oL, oR});
-    }
+        if (scopeCount.due()) scope.write({xL, xR, oL, oR});
+    };
+    dsp.process(frames, inRight != nullptr, source, sink);
+    scope.endBlock(scopeCount);
+    gainSmoothed = gain;
+    levelSmoothed = levelNow;
+    dcBlocker = filter;
 }

@@ -18,6 +18,11 @@
 #include <atomic>
 #include <cstdint>
 
+// The DC blocker's coefficients as its single-precision arithmetic uses them.
+struct DcCoefficients {
+    float b0, b1, b2, a1, a2;
+};
+
 // First-order DC-blocking high-pass, direct form II, one lane per channel,
 // its zero at DC and its corner near 1.54 Hz. Coefficients in double
 // precision, state and arithmetic in single.
@@ -28,13 +33,18 @@ struct DcBlocker {
 
     // The filter for `sampleRate`, Hz, with its state cleared.
     static DcBlocker forRate(double sampleRate) noexcept;
-    // [audio thread] One step of one lane.
-    float step(int32_t lane, float x) noexcept
+    DcCoefficients coefficients() const noexcept
     {
-        const float w = (x - w1[lane] * static_cast<float>(a1)) - w2[lane] * static_cast<float>(a2);
-        float y = w * static_cast<float>(b0);
-        y += w1[lane] * static_cast<float>(b1);
-        y += w2[lane] * static_cast<float>(b2);
+        return {static_cast<float>(b0), static_cast<float>(b1), static_cast<float>(b2), static_cast<float>(a1),
+                static_cast<float>(a2)};
+    }
+    // [audio thread] One step of one lane.
+    float step(int32_t lane, float x, const DcCoefficients& c) noexcept
+    {
+        const float w = (x - w1[lane] * c.a1) - w2[lane] * c.a2;
+        float y = w * c.b0;
+        y += w1[lane] * c.b1;
+        y += w2[lane] * c.b2;
         w2[lane] = w1[lane];
         w1[lane] = w;
         return y;

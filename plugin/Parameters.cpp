@@ -26,7 +26,8 @@ bool inRange(int32_t index) noexcept
 ProgramRecord factoryRecord(int32_t row) noexcept
 {
     ProgramRecord record{};
-    std::strncpy(record.name, kFactoryPrograms[row].name, kProgramNameLength);
+    const char* name = kFactoryPrograms[row].name;
+    std::memcpy(record.name, name, std::min(std::strlen(name), kProgramNameLength));
     std::copy(kFactoryPrograms[row].values, kFactoryPrograms[row].values + kNumParams, record.values);
     return record;
 }

@@ -1,0 +1,186 @@
+// The triode stage's per-sample step, written once for one channel (Lane1)
+// or both side by side (Lane2): the anti-denormal offset, the table
+// positions, the Catmull-Rom lookups and the cathode recursion. Inlined into
+// the processor's loops. [audio thread]
+#pragma once
+
+#include "dsp/Lanes.h"
+#include "dsp/TriodeTables.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+namespace stage {
+
+constexpr double kTableLowVolts = -150.0;
+constexpr double kCathodeExtent = 15.0;
+constexpr double kInvTableSpan = 1.0 / 300.0;
+constexpr double kInvCathodeSpan = 1.0 / 30.0;
+constexpr double kLastEntry = kTableSize - 1;
+// Volts to a position in entries: (1/300) x 512. Scaling by a power of two
+// rounds exactly as scaling afterwards would, so one multiplication gives
+// the bits of the two that the position is defined by.
+constexpr double kEntriesPerVolt = kInvTableSpan * kLastEntry;
+
+// 2^-126, the smallest normal float, and the scale of the anti-denormal
+// offset: at most about 5.05e-19 V.
+constexpr float kSmallestNormal = 1.1754943508222875e-38f;
+constexpr double kOffsetScale = 1e10;
+
+// The anti-denormal offset: a tiny positive value from a linear
+// congruential sequence, advanced once per channel and frame, left first.
+Z5R_INLINE double nextOffset(uint32_t& seed) noexcept
+{
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<double>(static_cast<float>(seed) * kSmallestNormal) * kOffsetScale;
+}
+
+// --- The lane-specific steps: one channel ---
+
+// A sample that is not a finite number counts as silence: an infinity would
+// otherwise turn the filter states into NaN for good.
+Z5R_INLINE Lane1 finiteOrSilence(Lane1 x) noexcept { return std::isfinite(x.v) ? x : Lane1(0.0); }
+
+Z5R_INLINE Lane1 offsets(Lane1, uint32_t& seed) noexcept { return Lane1(nextOffset(seed)); }
+
+// Where a position in [0, 1] falls between two table entries. A position
+// below 0 or not a number reads entry 0, one above 1 reads the last entry.
+struct At1 {
+    int32_t index;
+    double fraction;
+};
+
+// `p` is the position in entries, 0 to 512.
+Z5R_INLINE At1 positionOf(Lane1 x) noexcept
+{
+    double p = x.v;
+    if (!(p >= 0.0)) p = 0.0;
+    if (p > kLastEntry) p = kLastEntry;
+    const int32_t i = static_cast<int32_t>(p);
+    return {i, p - i};
+}
+
+// `Guarded`: the tables hold a -0.0 or a non-finite coefficient, and an
+// entry read exactly must be the entry itself; otherwise the polynomial at
+// a fraction of 0 gives the entry's bits anyway.
+template <bool Guarded>
+Z5R_INLINE Lane1 cubic(const CubicEntry* entries, size_t stride, const At1& at) noexcept
+{
+    const CubicEntry& e = *reinterpret_cast<const CubicEntry*>(reinterpret_cast<const char*>(entries) +
+                                                                stride * static_cast<size_t>(at.index));
+    const double f = at.fraction;
+    if (!(f > 0.0)) return Lane1(e.y1);
+    return Lane1(e.y1 + ((e.c3 * f + e.c2) * f + e.c1) * f);
+}
+
+// --- Both channels side by side ---
+
+#ifdef Z5R_LANES_SSE2
+
+Z5R_INLINE Lane2 finiteOrSilence(Lane2 x) noexcept
+{
+    // x - x is 0 exactly when x is finite.
+    const __m128d finite = _mm_cmpeq_pd(_mm_sub_pd(x.v, x.v), _mm_setzero_pd());
+    return Lane2(_mm_and_pd(finite, x.v));
+}
+
+struct At2 {
+    int64_t index[2];
+    __m128d fraction;
+};
+
+Z5R_INLINE At2 positionOf(Lane2 x) noexcept
+{
+    // max(x, 0) takes 0 for a NaN, as the scalar test does.
+    const __m128d p = _mm_min_pd(_mm_max_pd(x.v, _mm_setzero_pd()), _mm_set1_pd(kLastEntry));
+    At2 at;
+    // The indices go straight to integer registers for the loads; the
+    // fractions take their own path alongside.
+    at.index[0] = _mm_cvttsd_si64(p);
+    at.index[1] = _mm_cvttsd_si64(_mm_unpackhi_pd(p, p));
+    at.fraction = _mm_sub_pd(p, _mm_cvtepi32_pd(_mm_cvttpd_epi32(p)));
+    return at;
+}
+
+template <bool Guarded>
+Z5R_INLINE Lane2 cubic(const CubicEntry* entries, size_t stride, const At2& at) noexcept
+{
+    const char* base = reinterpret_cast<const char*>(entries);
+    const double* left = reinterpret_cast<const double*>(base + stride * static_cast<size_t>(at.index[0]));
+    const double* right = reinterpret_cast<const double*>(base + stride * static_cast<size_t>(at.index[1]));
+    const __m128d l01 = _mm_loadu_pd(left), l23 = _mm_loadu_pd(left + 2);
+    const __m128d r01 = _mm_loadu_pd(right), r23 = _mm_loadu_pd(right + 2);
+    const __m128d y1 = _mm_unpacklo_pd(l01, r01), c1 = _mm_unpackhi_pd(l01, r01);
+    const __m128d c2 = _mm_unpacklo_pd(l23, r23), c3 = _mm_unpackhi_pd(l23, r23);
+    const __m128d f = at.fraction;
+    const __m128d poly =
+        _mm_add_pd(y1, _mm_mul_pd(_mm_add_pd(_mm_mul_pd(_mm_add_pd(_mm_mul_pd(c3, f), c2), f), c1), f));
+    if constexpr (!Guarded) return Lane2(poly);
+    // On an entry itself (no fraction) the entry, untouched.
+    const __m128d between = _mm_cmpgt_pd(f, _mm_setzero_pd());
+    return Lane2(_mm_or_pd(_mm_and_pd(between, poly), _mm_andnot_pd(between, y1)));
+}
+
+#else
+
+Z5R_INLINE Lane2 finiteOrSilence(Lane2 x) noexcept
+{
+    return Lane2(finiteOrSilence(Lane1(x.v[0])).v, finiteOrSilence(Lane1(x.v[1])).v);
+}
+
+struct At2 {
+    At1 lane[2];
+};
+
+Z5R_INLINE At2 positionOf(Lane2 x) noexcept { return {{positionOf(Lane1(x.v[0])), positionOf(Lane1(x.v[1]))}}; }
+
+template <bool Guarded>
+Z5R_INLINE Lane2 cubic(const CubicEntry* entries, size_t stride, const At2& at) noexcept
+{
+    return Lane2(cubic<Guarded>(entries, stride, at.lane[0]).v, cubic<Guarded>(entries, stride, at.lane[1]).v);
+}
+
+#endif
+
+Z5R_INLINE Lane2 offsets(Lane2, uint32_t& seed) noexcept
+{
+    const double left = nextOffset(seed);
+    return Lane2(left, nextOffset(seed));
+}
+
+// What one step reads of the tables, held in locals for a whole run (the
+// compiler cannot know that the output stores never touch the tables).
+struct StepTables {
+    const CubicEntry* low;
+    const CubicEntry* high;
+    const CubicEntry* cathode;
+    double cathodeShift;
+    double chargeShift;
+    double cathodeDecay;
+
+    explicit StepTables(const TriodeTables& t) noexcept
+        : low(&t.plate[0].low), high(&t.plate[0].high), cathode(t.cathode.data()), cathodeShift(t.cathodeShift),
+          chargeShift(t.chargeShift), cathodeDecay(t.cathodeDecay)
+    {
+    }
+};
+
+// One step of the stage at the running rate: the plate voltage from both
+// plate tables at one position, weighted by the cathode voltage `a`, which
+// then advances through the cathode table. Outside +-15 V of cathode the
+// weights extrapolate linearly.
+template <bool Guarded, class V>
+Z5R_INLINE V stageStepOf(const StepTables& t, V& a, V vin) noexcept
+{
+    const V wLow = (V(kCathodeExtent) - a) * V(kInvCathodeSpan);
+    const auto at = positionOf(((vin - a * V(t.cathodeShift)) - V(kTableLowVolts)) * V(kEntriesPerVolt));
+    const V cL = cubic<Guarded>(t.low, sizeof(PlateEntry), at);
+    const V cH = cubic<Guarded>(t.high, sizeof(PlateEntry), at);
+    const V vp = cH * (V(1.0) - wLow) + cL * wLow;
+    const auto next = positionOf(((a * V(t.chargeShift) + vin) - V(kTableLowVolts)) * V(kEntriesPerVolt));
+    a = (cubic<Guarded>(t.cathode, sizeof(CubicEntry), next) + a * V(t.cathodeDecay)) + a;
+    return vp;
+}
+
+}  // namespace stage
