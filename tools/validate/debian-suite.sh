@@ -11,6 +11,7 @@
 #     --jobs N          plug-ins validated at once (default 1)
 #     --full            the full grids instead of --quick
 #     --only REGEX      only plug-ins whose file name matches
+#     --table-only      no validation: the table again from the outputs in --out
 #
 # Editor checks need an X display: run it as
 #   xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp -noreset" tools/validate/debian-suite.sh
@@ -26,6 +27,7 @@ out=""
 jobs=1
 quick="--quick"
 only=""
+table_only=""
 extra=()
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -34,22 +36,28 @@ while [ $# -gt 0 ]; do
     --jobs) jobs="$2"; shift 2 ;;
     --full) quick=""; shift ;;
     --only) only="$2"; shift 2 ;;
+    --table-only) table_only=1; shift ;;
     --) shift; extra=("$@"); break ;;
-    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "debian-suite.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
-if [ ! -x "$validator" ]; then
+if [ -z "$table_only" ] && [ ! -x "$validator" ]; then
     echo "debian-suite.sh: no validator at $validator (build z5r-validate, or give --validator)" >&2
+    exit 2
+fi
+if [ -n "$table_only" ] && [ ! -f "$out/plugins.txt" ]; then
+    echo "debian-suite.sh: --table-only needs the --out folder of an earlier run" >&2
     exit 2
 fi
 [ -n "$out" ] || out="$(mktemp -d /tmp/z5r-debian-suite.XXXXXX)"
 mkdir -p "$out"
+list="$out/plugins.txt"
 
 packages="zam-plugins dpf-plugins-vst lsp-plugins-vst"
-list="$out/plugins.txt"
-: > "$list"
+[ -n "$table_only" ] || : > "$list"
 for package in $packages; do
+    [ -z "$table_only" ] || break
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
         echo "debian-suite.sh: $package is not installed (apt-get install $package)" >&2
         continue
@@ -74,16 +82,58 @@ validate_one() {
     echo "$package" > "$out/$name.package"
 }
 
-count=$(wc -l < "$list")
-echo "Validating $count plug-ins ($(date -u '+%Y-%m-%d %H:%M UTC')); outputs in $out" >&2
-n=0
-while read -r package so; do
-    n=$((n + 1))
-    echo "  [$n/$count] $(basename "$so" .so)" >&2
-    validate_one "$package" "$so" < /dev/null &
-    while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n; done
-done < "$list"
-wait
+if [ -z "$table_only" ]; then
+    count=$(wc -l < "$list")
+    echo "Validating $count plug-ins ($(date -u '+%Y-%m-%d %H:%M UTC')); outputs in $out" >&2
+    n=0
+    while read -r package so; do
+        n=$((n + 1))
+        echo "  [$n/$count] $(basename "$so" .so)" >&2
+        validate_one "$package" "$so" < /dev/null &
+        while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n; done
+    done < "$list"
+    wait
+fi
+
+# Failing test names, one a line, folded into one line: the settings into
+# ".*.", the processing grid's rates ("*Hz") or block sizes ("block-*"),
+# whichever gives fewer names, the parameters into "edges.*", each with
+# its count.
+fold_names() {
+    sed -E 's/\.(min|mid|max)\./.*./; s/^parameters\.(wild|edges)\.[0-9]+-.*/parameters.\1.*/' |
+        awk '
+        /^processing\.\*\.[^.]+(\.[0-9]+)?Hz\.block-/ {
+            rate = $0; sub(/^processing\.\*\./, "", rate); sub(/Hz\.block-.*/, "", rate)
+            block = $0; sub(/.*\.block-/, "", block)
+            pair[rate, block]++
+            if (!("processing" in seen)) { order[n++] = "processing"; seen["processing"] = 1 }
+            next
+        }
+        { if (!($0 in seen)) order[n++] = $0; seen[$0]++ }
+        END {
+            out = ""
+            for (i = 0; i < n; i++) {
+                name = order[i]
+                if (name != "processing") { out = out (out ? ", " : "") name (seen[name] > 1 ? " (" seen[name] ")" : ""); continue }
+                # By block size or by rate, whichever gives fewer names.
+                for (key in pair) {
+                    split(key, part, SUBSEP)
+                    byBlock[part[2]] += pair[key]; byRate[part[1]] += pair[key]
+                    blocksOf[part[1]]++; onlyBlock[part[1]] = part[2]
+                    ratesOf[part[2]]++; onlyRate[part[2]] = part[1]
+                }
+                nb = 0; for (b in byBlock) nb++
+                nr = 0; for (r in byRate) nr++
+                if (nb < nr)
+                    for (b in byBlock)
+                        out = out (out ? ", " : "") "processing.*." (ratesOf[b] > 1 ? "*" : onlyRate[b]) "Hz.block-" b (byBlock[b] > 1 ? " (" byBlock[b] ")" : "")
+                else
+                    for (r in byRate)
+                        out = out (out ? ", " : "") "processing.*." r "Hz.block-" (blocksOf[r] > 1 ? "*" : onlyBlock[r]) (byRate[r] > 1 ? " (" byRate[r] ")" : "")
+            }
+            printf "%s", out
+        }'
+}
 
 # The table.
 echo "| Plug-in | Package | Passed | Failed | Failing tests |"
@@ -98,10 +148,7 @@ while read -r package so; do
     else
         passed="${closing%% passed*}"
         failed="$(echo "$closing" | sed -E 's/.* ([0-9]+) failed.*/\1/')"
-        failing="$(grep -E '^FAIL  ' "$file" | sed -E 's/^FAIL  ([^:]*):.*/\1/' |
-            sed -E 's/\.(min|mid|max)\./.*./; s/\.block-[0-9a-z]+$/.block-*/; s/^parameters\.(wild|edges)\.[0-9]+-.*/parameters.\1.*/' |
-            awk '{ if (!($0 in seen)) order[n++] = $0; seen[$0]++ }
-                 END { for (i = 0; i < n; i++) printf "%s%s%s", (i ? ", " : ""), order[i], (seen[order[i]] > 1 ? " (" seen[order[i]] ")" : "") }')"
+        failing="$(grep -E '^FAIL  ' "$file" | sed -E 's/^FAIL  ([^:]*):.*/\1/' | fold_names)"
     fi
     echo "| $name | $package | $passed | $failed | ${failing:-} |"
 done < "$list"
