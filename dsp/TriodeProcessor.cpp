@@ -47,8 +47,8 @@ void TriodeProcessor::resetCathodes() noexcept
 double TriodeProcessor::processSample(int32_t channel, double x) noexcept
 {
     double result = 0.0;
-    auto source = [x](int32_t) { return std::array<double, 2>{x, x}; };
-    auto sink = [&result](int32_t, double y, double) { result = y; };
+    auto source = [x](int32_t) { return Lane2(x); };
+    auto sink = [&result](int32_t, Lane1 y) { result = y.v; };
     run<Lane1>(1, channel, source, sink);
     return result;
 }

@@ -53,14 +53,17 @@ public:
     // Whether the tables in force came from the shared cache.
     bool tablesShared() const noexcept { return active != own.get(); }
 
-    // Runs `frames` frames: `source(k)` gives frame k's input volts as
-    // {left, right}, `sink(k, left, right)` takes its output, the plate
-    // voltage less its resting value. Frames reach the sink in order; a
-    // source may be asked for the next frame before the sink gets this one.
-    // Without `stereo` only the left channel runs (its right output is 0)
-    // and the right channel's state stays as it is.
+    // Runs `frames` frames of both channels: `source(k)` gives frame k's
+    // input volts as a Lane2 {left, right}, `sink(k, y)` takes its output,
+    // the plate voltage less its resting value, as a Lane2. Frames reach the
+    // sink in order; a source may be asked for the next frame before the
+    // sink gets this one.
     template <class Source, class Sink>
-    void process(int32_t frames, bool stereo, Source& source, Sink& sink) noexcept;
+    void processStereo(int32_t frames, Source& source, Sink& sink) noexcept;
+    // The same for the left channel alone (the sink gets a Lane1); the
+    // right channel's state stays as it is.
+    template <class Source, class Sink>
+    void processLeft(int32_t frames, Source& source, Sink& sink) noexcept;
     // One base-rate sample of one channel.
     double processSample(int32_t channel, double x) noexcept;
     // One step of one channel at the running rate; returns the plate voltage.
@@ -82,7 +85,7 @@ private:
     template <class V, class Source, class Sink>
     void run(int32_t frames, int32_t lane, Source& source, Sink& sink) noexcept;
     template <class V>
-    V inputOf(double left, double right, int32_t lane, uint32_t& seed) noexcept;
+    V inputOf(Lane2 in, int32_t lane, uint32_t& seed) noexcept;
     template <class V>
     void loadCathodes(V& a, int32_t lane) const noexcept;
     template <class V>
@@ -95,10 +98,13 @@ private:
 };
 
 template <class V>
-Z5R_INLINE V TriodeProcessor::inputOf(double left, double right, int32_t lane, uint32_t& seed) noexcept
+Z5R_INLINE V TriodeProcessor::inputOf(Lane2 in, int32_t lane, uint32_t& seed) noexcept
 {
-    const double pair[2] = {left, right};
-    V x = stage::finiteOrSilence(V::load(pair, lane));
+    V x;
+    if constexpr (V::kCount == 2)
+        x = stage::finiteOrSilence(in);
+    else
+        x = stage::finiteOrSilence(V(in.lane(lane)));
     return x + stage::offsets(x, seed);
 }
 
@@ -129,21 +135,10 @@ Z5R_INLINE void TriodeProcessor::runAtHostRate(int32_t frames, int32_t lane, Sou
     uint32_t seed = noiseSeed;
     V a, vp(0.0);
     loadCathodes(a, lane);  // in registers for the whole run
-    if (frames > 0) {
-        // Each frame's input is taken one frame ahead, so that it is ready
-        // when the cathode recursion reaches it.
-        auto in = source(0);
-        V x = inputOf<V>(in[0], in[1], lane, seed);
-        for (int32_t k = 0; k < frames; ++k) {
-            const V now = x;
-            if (k + 1 < frames) {
-                in = source(k + 1);
-                x = inputOf<V>(in[0], in[1], lane, seed);
-            }
-            vp = stage::stageStepOf<Guarded>(t, a, now);
-            const V y = vp - rest;
-            sink(k, y.lane(0), V::kCount == 2 ? y.lane(1) : 0.0);
-        }
+    for (int32_t k = 0; k < frames; ++k) {
+        const V x = inputOf<V>(source(k), lane, seed);
+        vp = stage::stageStepOf<Guarded>(t, a, x);
+        sink(k, vp - rest);
     }
     noiseSeed = seed;
     if (frames > 0) storeCathodes(a, vp, lane);
@@ -164,10 +159,7 @@ Z5R_INLINE void TriodeProcessor::runOversampled(int32_t frames, int32_t lane, So
     V a, vp(0.0);
     loadCathodes(a, lane);
     V u[3][kOversampling];  // this frame, the one before, the one after
-    {
-        const auto in = source(0);
-        interpolator.interpolate(inputOf<V>(in[0], in[1], lane, seed), u[0], lane);
-    }
+    interpolator.interpolate(inputOf<V>(source(0), lane, seed), u[0], lane);
     constexpr int32_t kHalf = kOversampling / 2;
     for (int32_t k = 0; k < frames; ++k) {
         V(&now)[kOversampling] = u[k % 3];
@@ -177,8 +169,7 @@ Z5R_INLINE void TriodeProcessor::runOversampled(int32_t frames, int32_t lane, So
             now[i] = vp - rest;
         }
         if (k > 0) {
-            const V y = decimator.decimate(u[(k + 2) % 3], lane);
-            sink(k - 1, y.lane(0), V::kCount == 2 ? y.lane(1) : 0.0);
+            sink(k - 1, decimator.decimate(u[(k + 2) % 3], lane));
         }
         Z5R_UNROLL
         for (int32_t i = kHalf; i < kOversampling; ++i) {
@@ -186,12 +177,10 @@ Z5R_INLINE void TriodeProcessor::runOversampled(int32_t frames, int32_t lane, So
             now[i] = vp - rest;
         }
         if (k + 1 < frames) {
-            const auto in = source(k + 1);
-            interpolator.interpolate(inputOf<V>(in[0], in[1], lane, seed), u[(k + 1) % 3], lane);
+            interpolator.interpolate(inputOf<V>(source(k + 1), lane, seed), u[(k + 1) % 3], lane);
         }
     }
-    const V y = decimator.decimate(u[(frames - 1) % 3], lane);
-    sink(frames - 1, y.lane(0), V::kCount == 2 ? y.lane(1) : 0.0);
+    sink(frames - 1, decimator.decimate(u[(frames - 1) % 3], lane));
     noiseSeed = seed;
     storeCathodes(a, vp, lane);
 }
@@ -214,14 +203,16 @@ void TriodeProcessor::run(int32_t frames, int32_t lane, Source& source, Sink& si
 }
 
 template <class Source, class Sink>
-void TriodeProcessor::process(int32_t frames, bool stereo, Source& source, Sink& sink) noexcept
+void TriodeProcessor::processStereo(int32_t frames, Source& source, Sink& sink) noexcept
 {
-    if (stereo) {
-        // After the left ran alone, the right's filters catch up with its position.
-        interpolator.alignLanes();
-        decimator.alignLanes();
-        run<Lane2>(frames, 0, source, sink);
-    } else {
-        run<Lane1>(frames, 0, source, sink);
-    }
+    // After the left ran alone, the right's filters catch up with its position.
+    interpolator.alignLanes();
+    decimator.alignLanes();
+    run<Lane2>(frames, 0, source, sink);
+}
+
+template <class Source, class Sink>
+void TriodeProcessor::processLeft(int32_t frames, Source& source, Sink& sink) noexcept
+{
+    run<Lane1>(frames, 0, source, sink);
 }

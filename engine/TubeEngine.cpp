@@ -35,6 +35,73 @@ void smoothToward(double& smoothed, double target) noexcept
 
 bool inRange(int32_t index) noexcept { return static_cast<uint32_t>(index) < static_cast<uint32_t>(kNumParams); }
 
+#ifdef Z5R_LANES_SSE2
+
+// Two input samples as the doubles they stand for.
+Z5R_INLINE Lane2 pairOf(const float& left, const float& right) noexcept
+{
+    return Lane2(_mm_cvtps_pd(_mm_unpacklo_ps(_mm_load_ss(&left), _mm_load_ss(&right))));
+}
+
+// Level and DC blocker of both channels in two single-precision lanes: per
+// lane the operations of DcBlocker::step, in its order.
+class StereoOutput {
+public:
+    StereoOutput(const DcBlocker& filter, const DcCoefficients& c) noexcept
+        : b0(_mm_set1_ps(c.b0)), b1(_mm_set1_ps(c.b1)), b2(_mm_set1_ps(c.b2)), a1(_mm_set1_ps(c.a1)),
+          a2(_mm_set1_ps(c.a2)), w1(_mm_setr_ps(filter.w1[0], filter.w1[1], 0.0f, 0.0f)),
+          w2(_mm_setr_ps(filter.w2[0], filter.w2[1], 0.0f, 0.0f))
+    {
+    }
+    Z5R_INLINE void step(Lane2 y, float level, float (&out)[2]) noexcept
+    {
+        const __m128 x = _mm_mul_ps(_mm_cvtpd_ps(y.v), _mm_set1_ps(level));
+        const __m128 w = _mm_sub_ps(_mm_sub_ps(x, _mm_mul_ps(w1, a1)), _mm_mul_ps(w2, a2));
+        __m128 o = _mm_mul_ps(w, b0);
+        o = _mm_add_ps(o, _mm_mul_ps(w1, b1));
+        o = _mm_add_ps(o, _mm_mul_ps(w2, b2));
+        w2 = w1;
+        w1 = w;
+        out[0] = _mm_cvtss_f32(o);
+        out[1] = _mm_cvtss_f32(_mm_shuffle_ps(o, o, 1));
+    }
+    void storeTo(DcBlocker& filter) const noexcept
+    {
+        float one[4], two[4];
+        _mm_storeu_ps(one, w1);
+        _mm_storeu_ps(two, w2);
+        filter.w1[0] = one[0], filter.w1[1] = one[1];
+        filter.w2[0] = two[0], filter.w2[1] = two[1];
+    }
+
+private:
+    __m128 b0, b1, b2, a1, a2, w1, w2;
+};
+
+#else
+
+Lane2 pairOf(const float& left, const float& right) noexcept
+{
+    return Lane2(static_cast<double>(left), static_cast<double>(right));
+}
+
+class StereoOutput {
+public:
+    StereoOutput(const DcBlocker& filter, const DcCoefficients& c) noexcept : filter(filter), c(c) {}
+    void step(Lane2 y, float level, float (&out)[2]) noexcept
+    {
+        out[0] = filter.step(0, static_cast<float>(y.lane(0)) * level, c);
+        out[1] = filter.step(1, static_cast<float>(y.lane(1)) * level, c);
+    }
+    void storeTo(DcBlocker& target) const noexcept { target = filter; }
+
+private:
+    DcBlocker filter;
+    DcCoefficients c;
+};
+
+#endif
+
 }  // namespace
 
 DcBlocker DcBlocker::forRate(double fs) noexcept
@@ -190,36 +257,57 @@ void TubeEngine::process(const float* inLeft, const float* inRight, float* outLe
     double gain = gainSmoothed;
     double levelNow = levelSmoothed;
     float levels[4];
-    const DcCoefficients dc = dcBlocker.coefficients();
-    DcBlocker filter = dcBlocker;
     const double toGain = gainTarget;
     const double toLevel = levelTarget;
-    auto source = [&gain, &levelNow, &levels, toGain, toLevel, inLeft, inRight](int32_t k) Z5R_INLINE_LAMBDA {
+    auto ramps = [&gain, &levelNow, &levels, toGain, toLevel](int32_t k) Z5R_INLINE_LAMBDA {
         smoothToward(gain, toGain);
         smoothToward(levelNow, toLevel);
         levels[k & 3] = static_cast<float>(-levelNow);
-        return std::array<double, 2>{static_cast<double>(inLeft[k]) * gain,
-                                     inRight ? static_cast<double>(inRight[k]) * gain : 0.0};
+        return gain;
     };
     ScopeFeed& scope = scopeFeed;
     ScopeFeed::BlockCount scopeCount = scope.beginBlock();
-    auto sink = [&filter, &levels, &scope, &scopeCount, dc, inLeft, inRight, outLeft, outRight](
-                    int32_t k, double left, double right) Z5R_INLINE_LAMBDA {
-        const float xL = inLeft[k];
-        const float xR = inRight ? inRight[k] : 0.0f;
-        // The output carries the negated level: the stage inverts.
-        const float m = levels[k & 3];
-        const float yL = static_cast<float>(left) * m;
-        const float yR = (inRight ? static_cast<float>(right) : 0.0f) * m;
-        const float oL = filter.step(0, yL, dc);
-        const float oR = filter.step(1, yR, dc);
-        outLeft[k] = oL;
-        if (outRight) outRight[k] = oR;
-        if (scopeCount.due()) scope.write({xL, xR, oL, oR});
-    };
-    dsp.process(frames, inRight != nullptr, source, sink);
+    const DcCoefficients dc = dcBlocker.coefficients();
+
+    if (inRight) {
+        // Both channels side by side, in and out.
+        StereoOutput output(dcBlocker, dc);
+        auto source = [&ramps, inLeft, inRight](int32_t k) Z5R_INLINE_LAMBDA {
+            const double g = ramps(k);
+            return pairOf(inLeft[k], inRight[k]) * Lane2(g);
+        };
+        auto sink = [&output, &levels, &scope, &scopeCount, inLeft, inRight, outLeft, outRight](
+                        int32_t k, Lane2 y) Z5R_INLINE_LAMBDA {
+            // The output carries the negated level: the stage inverts.
+            float o[2];
+            output.step(y, levels[k & 3], o);
+            outLeft[k] = o[0];
+            if (outRight) outRight[k] = o[1];
+            if (scopeCount.due()) scope.write({inLeft[k], inRight[k], o[0], o[1]});
+        };
+        dsp.processStereo(frames, source, sink);
+        output.storeTo(dcBlocker);
+    } else {
+        // The left channel alone; the right output lane of the DC blocker
+        // still runs, on silence.
+        DcBlocker filter = dcBlocker;
+        auto source = [&ramps, inLeft](int32_t k) Z5R_INLINE_LAMBDA {
+            const double g = ramps(k);
+            return Lane2(static_cast<double>(inLeft[k]) * g, 0.0);
+        };
+        auto sink = [&filter, &levels, &scope, &scopeCount, dc, inLeft, outLeft, outRight](
+                        int32_t k, Lane1 y) Z5R_INLINE_LAMBDA {
+            const float m = levels[k & 3];
+            const float oL = filter.step(0, static_cast<float>(y.v) * m, dc);
+            const float oR = filter.step(1, 0.0f * m, dc);
+            outLeft[k] = oL;
+            if (outRight) outRight[k] = oR;
+            if (scopeCount.due()) scope.write({inLeft[k], 0.0f, oL, oR});
+        };
+        dsp.processLeft(frames, source, sink);
+        dcBlocker = filter;
+    }
     scope.endBlock(scopeCount);
     gainSmoothed = gain;
     levelSmoothed = levelNow;
-    dcBlocker = filter;
 }

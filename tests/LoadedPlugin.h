@@ -18,7 +18,7 @@ struct LoadedPlugin {
     EntryPoint vstPluginMain = nullptr;
     EntryPoint main = nullptr;
 
-    // `file` is looked up in the working directory.
+    // A bare file name is looked up in the working directory.
     explicit LoadedPlugin(const char* file)
     {
 #if defined(_WIN32)
@@ -27,7 +27,8 @@ struct LoadedPlugin {
         vstPluginMain = reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module, "VSTPluginMain")));
         main = reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module, "main")));
 #else
-        const std::string path = std::string("./") + file;
+        const std::string name = file;
+        const std::string path = name.find('/') == std::string::npos ? "./" + name : name;
         void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!module) return;
         vstPluginMain = reinterpret_cast<EntryPoint>(dlsym(module, "VSTPluginMain"));
