@@ -182,9 +182,8 @@ void PanelCanvas::capture(DialModel::Capture what)
     }
 }
 
-void PanelCanvas::press(PanelController& controller, Pointer pointer, int32_t x, int32_t y, bool shift, bool ctrl)
+void PanelCanvas::press(PanelController& controller, Pointer pointer, int32_t x, int32_t y, bool ctrl)
 {
-    (void)shift;
     const Hit hit = target(x, y);
     switch (hit.target) {
     case Target::button:

@@ -37,8 +37,11 @@ public:
     bool built() const noexcept { return !frame.empty(); }
 
     // --- Pointer input, in panel pixels ---
-    void press(PanelController& controller, Pointer pointer, int32_t x, int32_t y, bool shift, bool ctrl);
+    // A mouse button goes down; with Ctrl on the dial, its ring goes to the middle.
+    void press(PanelController& controller, Pointer pointer, int32_t x, int32_t y, bool ctrl);
+    // The pointer moves; with Shift a dragged ring moves in steps of 10.
     void move(int32_t x, int32_t y, bool shift);
+    // A mouse button goes up.
     void release(Pointer pointer, int32_t x, int32_t y);
 
     // --- The picture ---

@@ -157,8 +157,7 @@ void X11Editor::handleEvents()
             if (e->event != x->window || (e->detail != kLeftButton && e->detail != kRightButton)) break;
             const auto pointer = e->detail == kLeftButton ? PanelCanvas::Pointer::left : PanelCanvas::Pointer::right;
             if ((event->response_type & 0x7F) == XCB_BUTTON_PRESS)
-                panelCanvas.press(controller, pointer, e->event_x, e->event_y, (e->state & XCB_MOD_MASK_SHIFT) != 0,
-                                  (e->state & XCB_MOD_MASK_CONTROL) != 0);
+                panelCanvas.press(controller, pointer, e->event_x, e->event_y, (e->state & XCB_MOD_MASK_CONTROL) != 0);
             else
                 panelCanvas.release(pointer, e->event_x, e->event_y);
             break;

@@ -153,32 +153,6 @@ TEST_F(Controller, ButtonsSelectTheirGroupAndSendTheirValue)
     EXPECT_EQ(host.sent.size(), 4u);
 }
 
-TEST_F(Controller, TheLogoOpensTheAboutImageAndAnyClickClosesIt)
-{
-    controller.opened();
-    for (auto [x, y] : {std::pair{401, 46}, std::pair{256, 76}, std::pair{255, 60}, std::pair{300, 45}}) {
-        controller.panelClicked(x, y);
-        EXPECT_FALSE(controller.aboutShown()) << x << "," << y;
-    }
-    controller.panelClicked(400, 75);
-    EXPECT_TRUE(controller.aboutShown());
-    EXPECT_FALSE(view.shown);
-    // While it shows, refreshes neither draw nor follow the host.
-    host.values[3] = 1.0f;
-    controller.refresh();
-    EXPECT_EQ(host.copies, 0);
-    EXPECT_EQ(controller.selected(0), 0);
-    controller.panelClicked(600, 170);
-    EXPECT_FALSE(controller.aboutShown());
-    EXPECT_TRUE(view.shown);
-    controller.refresh();
-    EXPECT_EQ(controller.selected(0), 2);
-    // Opening again starts with the panel, whatever was shown.
-    controller.panelClicked(300, 60);
-    controller.opened();
-    EXPECT_FALSE(controller.aboutShown());
-}
-
 TEST_F(Controller, ClosingStopsTheScopeAndEndsAPressOrADragInProgress)
 {
     controller.opened();

@@ -131,7 +131,7 @@ TEST(PanelOnWindows, NeutralPictureIsTheWindowsEditors)
             canvas.paint();
         }
         if (state.about) {
-            canvas.press(controller, PanelCanvas::Pointer::left, 300, 60, false, false);
+            canvas.press(controller, PanelCanvas::Pointer::left, 300, 60, false);
             canvas.paint();
         }
         std::vector<uint32_t> frame(canvas.pixels(), canvas.pixels() + size_t(panel::kWidth) * panel::kHeight);

@@ -8,10 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <png.h>
-
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 TEST(PixelFormat, TrueColourVisualsOfEveryCommonDepth)
@@ -105,35 +101,6 @@ TEST(EmbeddedSkins, EveryPictureIsCarriedAndDecodesPremultiplied)
     // Decoded once: the same pictures every time.
     EXPECT_EQ(&embeddedSkins(), &skins);
     EXPECT_EQ(skins[125].pixels, skins[126].pixels);
-}
-
-TEST(EmbeddedSkins, EmbeddedBytesAreTheFilesAndEachPixelIsPremultipliedFromThem)
-{
-    for (int32_t i = 0; i < kEmbeddedFileCount; ++i) {
-        if (kEmbeddedFiles[i].id != panel::kRadioSkin) continue;
-        std::ifstream file(std::string(Z5R_RESOURCE_DIR) + "/button_blue_134.png", std::ios::binary);
-        const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(file), {}};
-        ASSERT_EQ(bytes.size(), kEmbeddedFiles[i].size);
-        EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), kEmbeddedFiles[i].data));
-        // The file's straight colour, premultiplied to nearest.
-        png_image image{};
-        image.version = PNG_IMAGE_VERSION;
-        ASSERT_TRUE(png_image_begin_read_from_memory(&image, bytes.data(), bytes.size()));
-        image.format = PNG_FORMAT_RGBA;
-        std::vector<uint8_t> straight(PNG_IMAGE_SIZE(image));
-        ASSERT_TRUE(png_image_finish_read(&image, nullptr, straight.data(), 0, nullptr));
-        const SkinPicture& picture = embeddedSkins()[panel::kRadioSkin];
-        int32_t partial = 0;
-        for (size_t p = 0; p < picture.pixels.size(); ++p) {
-            const uint8_t* s = &straight[p * 4];
-            const uint32_t a = s[3];
-            const uint32_t expected = a << 24 | ((s[0] * a + 127) / 255) << 16 | ((s[1] * a + 127) / 255) << 8 |
-                                      ((s[2] * a + 127) / 255);
-            ASSERT_EQ(picture.pixels[p], expected) << p;
-            partial += a > 0 && a < 255;
-        }
-        EXPECT_GT(partial, 50);  // the edges of the LED are see-through in part
-    }
 }
 
 TEST(EmbeddedSkins, BytesThatAreNoPngDecodeToNothing)
