@@ -15,6 +15,7 @@
 #include <lv2/atom/util.h>
 #include <lv2/core/lv2.h>
 #include <lv2/presets/presets.h>
+#include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
 
 #include <algorithm>
@@ -366,6 +367,18 @@ TEST_F(Lv2Bundle, PortsAreDescribedAsTheTableSays)
     EXPECT_FALSE(has(LV2_CORE__inPlaceBroken, nullptr));
     for (uint32_t i = 0; i < kPortCount; ++i)
         EXPECT_FALSE(has("http://lv2plug.in/ns/ext/port-props#notOnGUI", lilv_plugin_get_port_by_index(plugin, i)));
+#ifdef Z5R_LV2_WITH_UI
+    // The editor, an X11 UI in its own binary.
+    LilvUIs* uis = lilv_plugin_get_uis(plugin);
+    ASSERT_EQ(lilv_uis_size(uis), 1u);
+    const LilvUI* ui = lilv_uis_get(uis, lilv_uis_begin(uis));
+    EXPECT_STREQ(lilv_node_as_uri(lilv_ui_get_uri(ui)), Z5R_LV2_UI_URI);
+    LilvNode* x11 = bundle().node(LV2_UI__X11UI);
+    EXPECT_TRUE(lilv_ui_is_a(ui, x11));
+    EXPECT_TRUE(std::string(lilv_node_as_uri(lilv_ui_get_binary_uri(ui))).ends_with("/" Z5R_LV2_UI_BINARY));
+    lilv_node_free(x11);
+    lilv_uis_free(uis);
+#endif
 
     for (int32_t i = 0; i < kNumParams; ++i) {
         const ControlPort& table = kControlPorts[i];

@@ -1,0 +1,161 @@
+// The editor as an LV2 UI: the X11 panel inside the window the host gives
+// (ui:parent), driven by the host's idle calls (ui:idleInterface), its size
+// told through ui:resize where the host offers it. The panel talks to the
+// plug-in only through ports, never through the instance: a control the
+// user moves is written as a port value through the host's write function,
+// a port value the host reports moves the control at the panel's next
+// refresh, and the scope points arrive as atom events from the `scope`
+// output.
+//
+// Every call, from the host and into the panel, comes from the host's UI
+// thread. Nothing here throws across the C interface.
+#include "gui/panel/PanelHost.h"
+#include "gui/x11/X11Editor.h"
+#include "lv2/PortMap.h"
+#include "lv2/ScopeMessage.h"
+#include "lv2/Uris.h"
+
+#include <lv2/ui/ui.h>
+#include <lv2/urid/urid.h>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// What the panel knows of the plug-in: the ports' values as the host last
+// reported them (or as the panel last wrote them), and the scope points
+// received while the panel shows the scope.
+class PortPanelHost final : public PanelHost {
+public:
+    PortPanelHost(LV2UI_Write_Function write, LV2UI_Controller controller, const ScopeUrids& urids) noexcept
+        : write(write), controller(controller), urids(urids)
+    {
+        for (int32_t i = 0; i < kNumParams; ++i) values[i] = normalizedFromPort(i, kControlPorts[i].defaultValue);
+    }
+
+    float getParameter(int32_t index) override
+    {
+        return static_cast<uint32_t>(index) < static_cast<uint32_t>(kNumParams) ? values[index] : 0.0f;
+    }
+    void setParameterFromUser(int32_t index, float value) override
+    {
+        if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(kNumParams)) return;
+        float port = portFromNormalized(index, value);
+        // What the plug-in will hear, so that the control does not jump when
+        // the host echoes the value back (or never does).
+        values[index] = normalizedFromPort(index, port);
+        write(controller, static_cast<uint32_t>(index), sizeof(float), 0, &port);
+    }
+    void copyScope(ScopePoint (&out)[kScopeRingSize]) override { std::memcpy(out, ring, sizeof(ring)); }
+    void startScope() override
+    {
+        scopeOn = true;
+        writeIndex = 0;
+    }
+    void stopScope() override { scopeOn = false; }
+
+    // [UI thread] A port event from the host.
+    void portEvent(uint32_t port, uint32_t size, uint32_t format, const void* buffer) noexcept
+    {
+        if (!buffer) return;
+        if (port < static_cast<uint32_t>(kNumParams) && format == 0 && size == sizeof(float)) {
+            float value;
+            std::memcpy(&value, buffer, sizeof(value));
+            values[port] = normalizedFromPort(static_cast<int32_t>(port), value);
+        } else if (port == kPortScope && format == urids.atomEventTransfer && scopeOn) {
+            ScopePoint points[kScopeRingSize];
+            const int32_t n =
+                readScopeBlock(urids, static_cast<const LV2_Atom*>(buffer), size, points, kScopeRingSize);
+            for (int32_t i = 0; i < n; ++i) {
+                ring[writeIndex] = points[i];
+                writeIndex = (writeIndex + 1) % kScopeRingSize;
+            }
+        }
+    }
+
+private:
+    LV2UI_Write_Function write;
+    LV2UI_Controller controller;
+    const ScopeUrids& urids;
+    float values[kNumParams] = {};
+    ScopePoint ring[kScopeRingSize] = {};
+    int32_t writeIndex = 0;
+    bool scopeOn = false;
+};
+
+struct Lv2Editor {
+    ScopeUrids urids;
+    PortPanelHost host;
+    X11Editor panel;
+
+    Lv2Editor(LV2UI_Write_Function write, LV2UI_Controller controller) : host(write, controller, urids), panel(host) {}
+};
+
+const void* findFeature(const LV2_Feature* const* features, const char* uri)
+{
+    for (const LV2_Feature* const* f = features; f && *f; ++f)
+        if (std::strcmp((*f)->URI, uri) == 0) return (*f)->data;
+    return nullptr;
+}
+
+bool hasFeature(const LV2_Feature* const* features, const char* uri)
+{
+    for (const LV2_Feature* const* f = features; f && *f; ++f)
+        if (std::strcmp((*f)->URI, uri) == 0) return true;
+    return false;
+}
+
+LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const char*, LV2UI_Write_Function write,
+                         LV2UI_Controller controller, LV2UI_Widget* widget, const LV2_Feature* const* features)
+{
+    try {
+        if (!pluginUri || std::strcmp(pluginUri, Z5R_LV2_URI) != 0 || !write || !widget) return nullptr;
+        const auto* map = static_cast<const LV2_URID_Map*>(findFeature(features, LV2_URID__map));
+        // The window id travels in the pointer's bits.
+        const auto parent = reinterpret_cast<uintptr_t>(findFeature(features, LV2_UI__parent));
+        if (!map || !parent || !hasFeature(features, LV2_UI__idleInterface)) return nullptr;
+
+        auto editor = std::make_unique<Lv2Editor>(write, controller);
+        if (!editor->urids.map(*map)) return nullptr;
+        if (!editor->panel.open(static_cast<uint32_t>(parent))) return nullptr;
+        *widget = reinterpret_cast<LV2UI_Widget>(static_cast<uintptr_t>(editor->panel.window()));
+        if (const auto* resize = static_cast<const LV2UI_Resize*>(findFeature(features, LV2_UI__resize)))
+            if (resize->ui_resize) resize->ui_resize(resize->handle, X11Editor::kWidth, X11Editor::kHeight);
+        return editor.release();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void cleanup(LV2UI_Handle handle) { delete static_cast<Lv2Editor*>(handle); }
+
+void portEvent(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t format, const void* buffer)
+{
+    static_cast<Lv2Editor*>(handle)->host.portEvent(port, size, format, buffer);
+}
+
+// Non-zero asks the host to close the UI: the panel closed itself (its
+// parent window went, or the X server did).
+int idle(LV2UI_Handle handle)
+{
+    auto* editor = static_cast<Lv2Editor*>(handle);
+    editor->panel.idle();
+    return editor->panel.isOpen() ? 0 : 1;
+}
+
+const LV2UI_Idle_Interface kIdleInterface = {idle};
+
+const void* extensionData(const char* uri)
+{
+    return uri && std::strcmp(uri, LV2_UI__idleInterface) == 0 ? &kIdleInterface : nullptr;
+}
+
+const LV2UI_Descriptor kDescriptor = {Z5R_LV2_UI_URI, instantiate, cleanup, portEvent, extensionData};
+
+}  // namespace
+
+LV2_SYMBOL_EXPORT const LV2UI_Descriptor* lv2ui_descriptor(uint32_t index)
+{
+    return index == 0 ? &kDescriptor : nullptr;
+}
