@@ -1,9 +1,10 @@
 // The bundle in a host of our own built on lilv, against the VST 2.4 build
 // loaded the way a VST host loads it (dlopen, VSTPluginMain). Where the port
 // values stand for the VST normalized values, the two must give the same
-// bits, block size by block size; presets must sound like the programs;
-// the latency port must follow Oversampling; wild port values must give
-// finite audio; the scope must reach the atom output intact.
+// bits, block size by block size; the latency port must follow
+// Oversampling; wild port values must give finite audio; the scope must
+// reach the atom output intact. (The presets are held to the programs by
+// lv2.lv2file, through a host nobody here wrote.)
 #include "lv2/PortMap.h"
 #include "lv2/ScopeMessage.h"
 #include "lv2/Uris.h"
@@ -14,7 +15,6 @@
 #include <lilv/lilv.h>
 #include <lv2/atom/util.h>
 #include <lv2/core/lv2.h>
-#include <lv2/presets/presets.h>
 #include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
 
@@ -528,74 +528,6 @@ TEST_F(Lv2Bundle, LatencyFollowsOversampling)
     lv2.controls[kParamOversample] = 0.0f;
     lv2.runBlock(in, in, out, out, 64);
     EXPECT_EQ(lv2.latency, 0.0f);
-}
-
-// --- presets ---------------------------------------------------------------------
-
-struct PresetValues {
-    std::string label;
-    Settings values{};
-    int32_t seen = 0;
-};
-
-void takePortValue(const char* symbol, void* user, const void* value, uint32_t size, uint32_t type)
-{
-    auto* preset = static_cast<PresetValues*>(user);
-    float v = kNaN;
-    if (type == urids()(LV2_ATOM__Float) && size == sizeof(float))
-        std::memcpy(&v, value, sizeof(v));
-    else if (type == urids()(LV2_ATOM__Double) && size == sizeof(double))
-        v = static_cast<float>(*static_cast<const double*>(value));
-    else if (type == urids()(LV2_ATOM__Int) && size == sizeof(int32_t))
-        v = static_cast<float>(*static_cast<const int32_t*>(value));
-    for (int32_t i = 0; i < kNumParams; ++i)
-        if (std::strcmp(symbol, kControlPorts[i].symbol) == 0) {
-            preset->values[i] = v;
-            ++preset->seen;
-        }
-}
-
-std::vector<PresetValues> loadPresets()
-{
-    std::vector<PresetValues> out;
-    LilvNode* presetClass = bundle().node(LV2_PRESETS__Preset);
-    LilvNodes* presets = lilv_plugin_get_related(bundle().plugin, presetClass);
-    LILV_FOREACH (nodes, it, presets) {
-        const LilvNode* uri = lilv_nodes_get(presets, it);
-        lilv_world_load_resource(bundle().world, uri);
-        LilvState* state = lilv_state_new_from_world(bundle().world, &urids().map, uri);
-        if (!state) continue;
-        PresetValues preset;
-        preset.label = lilv_state_get_label(state) ? lilv_state_get_label(state) : "";
-        lilv_state_emit_port_values(state, takePortValue, &preset);
-        out.push_back(preset);
-        lilv_state_free(state);
-    }
-    lilv_nodes_free(presets);
-    lilv_node_free(presetClass);
-    return out;
-}
-
-TEST_F(Lv2Bundle, PresetsSoundLikeTheFactoryPrograms)
-{
-    const std::vector<PresetValues> presets = loadPresets();
-    ASSERT_EQ(presets.size(), static_cast<size_t>(kNumPrograms));
-    for (int32_t program = 0; program < kNumPrograms; ++program) {
-        // Programs 5 to 8 are all "Default"; their presets carry the number.
-        std::string label = kFactoryPrograms[program].name;
-        if (program >= 4) label += " " + std::to_string(program + 1);
-        const auto found = std::find_if(presets.begin(), presets.end(),
-                                        [&](const PresetValues& p) { return p.label == label; });
-        ASSERT_NE(found, presets.end()) << label;
-        EXPECT_EQ(found->seen, kNumParams) << label;
-
-        Lv2Host lv2;
-        VstHost vst;
-        lv2.set(found->values);
-        // A fresh instance of the VST build starts in program 0.
-        vst.call(effSetProgram, 0, program);
-        EXPECT_TRUE(lv2.render(inL, inR, 512).sameBits(vst.render(inL, inR, 512))) << label;
-    }
 }
 
 // --- the scope, over the atom output -----------------------------------------------

@@ -79,26 +79,6 @@ protected:
     std::vector<uint8_t> buffer;
 };
 
-TEST_F(ScopeMessage, PointsArriveAsWritten)
-{
-    const auto points = pointsCounting(300);
-    ASSERT_EQ(writeSequence(16384, points), 300);
-    uint32_t bytes = 0;
-    const LV2_Atom* event = firstEvent(bytes);
-    ASSERT_NE(event, nullptr);
-    EXPECT_EQ(bytes, scopeEventBytes(300) - sizeof(int64_t));
-
-    ScopePoint out[kScopeRingSize];
-    ASSERT_EQ(readScopeBlock(urids, event, bytes, out, kScopeRingSize), 300);
-    EXPECT_EQ(std::memcmp(out, points.data(), 300 * sizeof(ScopePoint)), 0);
-
-    // A reader with less room keeps the newest.
-    ScopePoint few[10];
-    ASSERT_EQ(readScopeBlock(urids, event, bytes, few, 10), 10);
-    EXPECT_EQ(few[0].inputLeft, 290.0f);
-    EXPECT_EQ(few[9].outputRight, 399.0f);
-}
-
 TEST_F(ScopeMessage, ASmallPortGetsTheNewestPointsAndIsNeverOverrun)
 {
     const auto points = pointsCounting(512);
