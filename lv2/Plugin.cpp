@@ -18,7 +18,6 @@
 
 #include <cstring>
 #include <memory>
-#include <new>
 
 namespace {
 
