@@ -4,10 +4,12 @@
 # runs never share one:
 #   with-xvfb.sh COMMAND [ARGUMENTS...]
 # The server picks a free display number itself (-displayfd); it gets
-# /dev/null for its output, so it holds no test runner's pipe open.
+# /dev/null for its output, so it holds no test runner's pipe open. It
+# does not reset when its last client goes (-noreset): a reset between
+# two tests refuses the next test's connection.
 set -u
 work=$(mktemp -d "${TMPDIR:-/tmp}/z5r-xvfb.XXXXXX") || exit 1
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" </dev/null >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$work/display" </dev/null >/dev/null 2>&1 &
 server=$!
 number=""
 tries=0
