@@ -70,7 +70,7 @@ struct X11Editor::Connection {
     std::vector<uint8_t> transfer;  // one request's pixels
 };
 
-X11Editor::X11Editor(PanelHost& host) : host(host), controller(host, panelCanvas) {}
+X11Editor::X11Editor(PanelHost& host) : controller(host, panelCanvas) {}
 
 X11Editor::~X11Editor() { close(); }
 

@@ -66,7 +66,6 @@ private:
     void closeConnection(bool windowExists);
     void show(const PanelCanvas::Rect& area);
 
-    PanelHost& host;
     PanelCanvas panelCanvas;
     PanelController controller;
     std::unique_ptr<Connection> x;
