@@ -45,6 +45,8 @@ struct Options {
     // to 1, give or take an automation curve's overshoot of a float's step,
     // so only those edges are tried; a plug-in's own tests can ask for more.
     bool wildParameters = false;
+    // Only the tests whose names contain one of these (empty: all).
+    std::vector<std::string> testFilters;
     bool verbose = false;
     // Tests whose failure is a known, reported fault: printed as KNOWN and
     // counted as skipped, so that the run can stay green until it is fixed.

@@ -27,6 +27,7 @@ void usage(FILE* to)
                  "Loads a VST 2.4 effect (.so or .dll) through VSTPluginMain and checks it as a host would.\n"
                  "  -g, --group LIST      run only these groups (comma-separated; see --list)\n"
                  "      --list            list the groups and exit\n"
+                 "  -t, --test TEXT       run only the tests whose names contain TEXT (repeatable)\n"
                  "      --quick           shorter grids and fewer repetitions (sanitizer runs)\n"
                  "      --seed N          random seed (default 1)\n"
                  "      --no-isolate      run every group in this process (default on Linux: one child process per group)\n"
@@ -68,6 +69,8 @@ bool parse(int argc, char** argv, Options& options, bool& list)
                 if (comma == std::string::npos) break;
                 start = comma + 1;
             }
+        } else if (arg == "-t" || arg == "--test") {
+            options.testFilters.push_back(value());
         } else if (arg == "--known-failure") {
             options.knownFailures.push_back(value());
         } else if (arg == "--list") {
