@@ -186,7 +186,8 @@ bool runChild(Runner& runner, const Group& group, const std::string& resumeAfter
         what = sig == SIGALRM ? format("timed out after %d s", runner.options.timeoutSeconds)
                               : format("crashed (signal %d, %s)", sig, strsignal(sig));
     } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
-        what = format("the process exited with status %d (a sanitizer or leak report?)", WEXITSTATUS(status));
+        what = format("the process exited with status %d (the plug-in or a library it uses ended the process, or a "
+                      "sanitizer report)", WEXITSTATUS(status));
     }
     if (what.empty()) return true;
     if (!crashActivity.empty()) what += ", in " + crashActivity;

@@ -1,12 +1,14 @@
-// Programs and state, the way a host saves a plug-in without chunks: it
-// reads each program's name and parameter values by switching programs and
-// restores them into a fresh instance the same way; the two must then sound
-// the same bit for bit. Edits survive switching away and back; renaming
-// touches nothing else; program indices stay in range.
+// Programs and state, the way a host saves a plug-in: through a bank chunk
+// where the plug-in keeps chunks, and otherwise by reading each program's
+// name and parameter values, switching programs, and restoring them into a
+// fresh instance the same way; the two must then sound the same bit for
+// bit. Edits survive switching away and back; renaming touches nothing
+// else; program indices stay in range.
 #include "Common.h"
 
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace validate {
 
@@ -142,7 +144,16 @@ void programsGroup(Runner& runner)
         const SavedState state = save(a);
 
         Instance b(*copies.b);
-        if (programs == 0) {
+        // A plug-in that keeps its state in chunks is saved by hosts as a
+        // bank chunk; the others through their programs and parameters.
+        const bool chunks = a.hasFlag(effFlagsProgramChunks);
+        if (chunks) {
+            void* data = nullptr;
+            const intptr_t size = a.call(effGetChunk, 0, 0, &data);
+            check.require(size > 0 && data != nullptr, "effFlagsProgramChunks is set, yet effGetChunk gave no bank chunk");
+            const std::vector<char> bank(static_cast<const char*>(data), static_cast<const char*>(data) + size);
+            b.call(effSetChunk, 0, size, const_cast<char*>(bank.data()));
+        } else if (programs == 0) {
             for (int32_t i = 0; i < params; ++i) b.setParameter(i, a.getParameter(i));
         } else {
             restore(b, state);
@@ -161,7 +172,8 @@ void programsGroup(Runner& runner)
         const Render outB = play(b, options.quick ? 0.5 : 2.0);
         check.expect(bitExact(outA, outB), "the restored instance sounds different (largest difference %g)",
                      largestDifference(outA, outB));
-        check.note("%d programs x %d parameters, output equal bit for bit", programs, params);
+        check.note("%d programs x %d parameters%s, output equal bit for bit", programs, params,
+                   chunks ? ", through a bank chunk" : "");
     });
 
     runner.run("programs.switching-keeps-edits", [&](Check& check) {
