@@ -39,8 +39,8 @@ void lifecycleGroup(Runner& runner)
         check.expect(e->setParameter && e->getParameter, "setParameter or getParameter entry missing");
         check.expect(e->processReplacing != nullptr, "no processReplacing entry");
         check.expect((e->flags & effFlagsCanReplacing) != 0, "effFlagsCanReplacing is clear (required since 2.4)");
-        check.expect(e->numInputs >= 0 && e->numInputs <= 64, "numInputs %d", e->numInputs);
-        check.expect(e->numOutputs >= 1 && e->numOutputs <= 64, "numOutputs %d", e->numOutputs);
+        check.expect(e->numInputs >= 0 && e->numInputs <= 1024, "numInputs %d", e->numInputs);  // samplers with direct outputs have dozens
+        check.expect(e->numOutputs >= 1 && e->numOutputs <= 1024, "numOutputs %d", e->numOutputs);
         check.expect(e->numParams >= 0 && e->numParams <= 100000, "numParams %d", e->numParams);
         check.expect(e->numPrograms >= 0 && e->numPrograms <= 100000, "numPrograms %d", e->numPrograms);
         check.expect(e->initialDelay >= 0, "initialDelay %d", e->initialDelay);
