@@ -2,6 +2,8 @@
 // the lookup tables are built, never per sample. Double precision.
 #include "dsp/TriodeCircuit.h"
 
+#include "dsp/Lanes.h"
+
 #include <cmath>
 #include <utility>
 
@@ -178,20 +180,29 @@ void TriodeCircuit::linearise(const StepInput& input, const ChannelState& x, Vec
 
 void luSolve(const Matrix3& matrix, Vector3& b) noexcept
 {
+    // Three rows: every loop unrolls, and rows move by element.
     Matrix3 a = matrix;
     std::array<int32_t, 3> index{};
     std::array<double, 3> vv{};
 
+    Z5R_UNROLL
     for (int32_t i = 0; i < 3; ++i) {
         double largest = 0.0;
-        for (int32_t j = 0; j < 3; ++j) largest = std::fmax(largest, std::fabs(a[i][j]));
+        Z5R_UNROLL
+        for (int32_t j = 0; j < 3; ++j) {
+            // fmax without the library call: a NaN never wins either way.
+            const double size = std::fabs(a[i][j]);
+            largest = size > largest ? size : largest;
+        }
         vv[i] = 1.0 / largest;  // a zero row gives an infinite scale, as the circuit never does
     }
 
+    Z5R_UNROLL
     for (int32_t k = 0; k < 3; ++k) {
         // The first of equal candidates wins.
         int32_t pivot = k;
         double best = vv[k] * std::fabs(a[k][k]);
+        Z5R_UNROLL
         for (int32_t i = k + 1; i < 3; ++i) {
             const double candidate = vv[i] * std::fabs(a[i][k]);
             if (candidate > best) {
@@ -200,19 +211,23 @@ void luSolve(const Matrix3& matrix, Vector3& b) noexcept
             }
         }
         if (pivot != k) {
-            std::swap(a[pivot], a[k]);
+            Z5R_UNROLL
+            for (int32_t j = 0; j < 3; ++j) std::swap(a[pivot][j], a[k][j]);
             vv[pivot] = vv[k];
         }
         index[k] = pivot;
         if (a[k][k] == 0.0) a[k][k] = kTinyPivot;
+        Z5R_UNROLL
         for (int32_t i = k + 1; i < 3; ++i) {
             a[i][k] /= a[k][k];
+            Z5R_UNROLL
             for (int32_t j = k + 1; j < 3; ++j) a[i][j] -= a[i][k] * a[k][j];
         }
     }
 
     // Forward substitution with the row permutation, skipping leading zeros.
     int32_t start = -1;
+    Z5R_UNROLL
     for (int32_t i = 0; i < 3; ++i) {
         double sum = b[index[i]];
         b[index[i]] = b[i];
@@ -223,8 +238,10 @@ void luSolve(const Matrix3& matrix, Vector3& b) noexcept
         }
         b[i] = sum;
     }
+    Z5R_UNROLL
     for (int32_t i = 2; i >= 0; --i) {
         double sum = b[i];
+        Z5R_UNROLL
         for (int32_t j = i + 1; j < 3; ++j) sum -= a[i][j] * b[j];
         b[i] = sum / a[i][i];
     }
