@@ -18,10 +18,12 @@
 #define Z5R_INLINE [[gnu::always_inline]] inline
 #define Z5R_INLINE_LAMBDA __attribute__((always_inline))
 #define Z5R_UNROLL _Pragma("GCC unroll 32")
+#define Z5R_UNLIKELY(condition) __builtin_expect(!!(condition), 0)
 #else
 #define Z5R_INLINE inline
 #define Z5R_INLINE_LAMBDA
 #define Z5R_UNROLL
+#define Z5R_UNLIKELY(condition) (condition)
 #endif
 
 #if (defined(__SSE2__) || defined(_M_X64)) && !defined(Z5R_SCALAR_PAIRS)

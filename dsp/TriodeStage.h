@@ -92,8 +92,17 @@ struct At2 {
 
 Z5R_INLINE At2 positionOf(Lane2 x) noexcept
 {
-    // max(x, 0) takes 0 for a NaN, as the scalar test does.
-    const __m128d p = _mm_min_pd(_mm_max_pd(x.v, _mm_setzero_pd()), _mm_set1_pd(kLastEntry));
+    // Positions almost always lie inside the table, where the clamp changes
+    // nothing: test them beside the conversion and clamp only when a lane
+    // is outside (or not a number), so that the clamp stays off the path of
+    // the cathode recursion.
+    __m128d p = x.v;
+    const __m128d inside =
+        _mm_and_pd(_mm_cmpge_pd(p, _mm_setzero_pd()), _mm_cmple_pd(p, _mm_set1_pd(kLastEntry)));
+    if (Z5R_UNLIKELY(_mm_movemask_pd(inside) != 3)) {
+        // max(x, 0) takes 0 for a NaN, as the scalar test does.
+        p = _mm_min_pd(_mm_max_pd(p, _mm_setzero_pd()), _mm_set1_pd(kLastEntry));
+    }
     At2 at;
     // The indices go straight to integer registers for the loads; the
     // fractions take their own path alongside.
@@ -170,17 +179,35 @@ struct StepTables {
 // plate tables at one position, weighted by the cathode voltage `a`, which
 // then advances through the cathode table. Outside +-15 V of cathode the
 // weights extrapolate linearly.
+
+// The cathode's next value after a step from `a` with input `vin`.
 template <bool Guarded, class V>
-Z5R_INLINE V stageStepOf(const StepTables& t, V& a, V vin) noexcept
+Z5R_INLINE V cathodeAfter(const StepTables& t, V a, V vin) noexcept
+{
+    const auto next = positionOf(((a * V(t.chargeShift) + vin) - V(kTableLowVolts)) * V(kEntriesPerVolt));
+    return (cubic<Guarded>(t.cathode, sizeof(CubicEntry), next) + a * V(t.cathodeDecay)) + a;
+}
+
+// The plate voltage of a step from cathode `a` with input `vin`.
+template <bool Guarded, class V>
+Z5R_INLINE V plateOf(const StepTables& t, V a, V vin) noexcept
 {
     const V wLow = (V(kCathodeExtent) - a) * V(kInvCathodeSpan);
     const auto at = positionOf(((vin - a * V(t.cathodeShift)) - V(kTableLowVolts)) * V(kEntriesPerVolt));
     const V cL = cubic<Guarded>(t.low, sizeof(PlateEntry), at);
     const V cH = cubic<Guarded>(t.high, sizeof(PlateEntry), at);
-    const V vp = cH * (V(1.0) - wLow) + cL * wLow;
-    const auto next = positionOf(((a * V(t.chargeShift) + vin) - V(kTableLowVolts)) * V(kEntriesPerVolt));
-    a = (cubic<Guarded>(t.cathode, sizeof(CubicEntry), next) + a * V(t.cathodeDecay)) + a;
-    return vp;
+    return cH * (V(1.0) - wLow) + cL * wLow;
+}
+
+// The whole step: returns the plate voltage and advances `a`. The cathode
+// is written first: every step waits for it, and the processor gives the
+// operations that come first in the program the first turn at its units.
+template <bool Guarded, class V>
+Z5R_INLINE V stageStepOf(const StepTables& t, V& a, V vin) noexcept
+{
+    const V now = a;
+    a = cathodeAfter<Guarded>(t, now, vin);
+    return plateOf<Guarded>(t, now, vin);
 }
 
 }  // namespace stage
