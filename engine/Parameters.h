@@ -19,6 +19,13 @@ enum ParamIndex : int32_t {
     kNumParams = 7
 };
 
+// Whether `index` names one of the seven; any other index, negative ones
+// included, is refused by every entry point that takes one.
+inline bool isParameterIndex(int32_t index) noexcept
+{
+    return static_cast<uint32_t>(index) < static_cast<uint32_t>(kNumParams);
+}
+
 extern const char* const kTriodeNames[kTriodeCount];  // "12AX7", "12AT7", "12AU7"
 
 // Which of three table entries (tube, supply, capacitor) a normalized value

@@ -33,8 +33,6 @@ void smoothToward(double& smoothed, double target) noexcept
     if (std::fabs(target - smoothed) > kSmoothingThreshold) smoothed += (target - smoothed) * kSmoothingFactor;
 }
 
-bool inRange(int32_t index) noexcept { return static_cast<uint32_t>(index) < static_cast<uint32_t>(kNumParams); }
-
 #ifdef Z5R_LANES_SSE2
 
 // Two input samples as the doubles they stand for.
@@ -124,14 +122,14 @@ TubeEngine::TubeEngine() : dcBlocker(DcBlocker::forRate(kDefaultSampleRate))
 
 void TubeEngine::setParameter(int32_t index, float value) noexcept
 {
-    if (!inRange(index)) return;
+    if (!isParameterIndex(index)) return;
     values[index].store(value);
     pending.fetch_or(1u << index);
 }
 
 float TubeEngine::getParameter(int32_t index) const noexcept
 {
-    return inRange(index) ? values[index].load() : 0.0f;
+    return isParameterIndex(index) ? values[index].load() : 0.0f;
 }
 
 void TubeEngine::setParameters(const float (&newValues)[kNumParams]) noexcept

@@ -23,8 +23,6 @@ const ControlPort kControlPorts[kNumParams] = {
 
 namespace {
 
-bool paramInRange(int32_t param) noexcept { return static_cast<uint32_t>(param) < static_cast<uint32_t>(kNumParams); }
-
 float clampToPort(const ControlPort& port, float value) noexcept
 {
     if (std::isnan(value)) return port.defaultValue;
@@ -88,7 +86,7 @@ float decibelsToNormalized(float decibels, int64_t offset) noexcept
 
 int32_t choiceIndex(int32_t param, float portValue) noexcept
 {
-    if (!paramInRange(param)) return 0;
+    if (!isParameterIndex(param)) return 0;
     const ControlPort& port = kControlPorts[param];
     const float value = clampToPort(port, portValue);
     // Nearest entry; halfway between two goes up, as rounding does.
@@ -100,7 +98,7 @@ int32_t choiceIndex(int32_t param, float portValue) noexcept
 
 float normalizedFromPort(int32_t param, float portValue) noexcept
 {
-    if (!paramInRange(param)) return 0.0f;
+    if (!isParameterIndex(param)) return 0.0f;
     const ControlPort& port = kControlPorts[param];
     switch (port.kind) {
     case ControlKind::Toggle:
@@ -116,7 +114,7 @@ float normalizedFromPort(int32_t param, float portValue) noexcept
 
 float portFromNormalized(int32_t param, float normalized) noexcept
 {
-    if (!paramInRange(param)) return 0.0f;
+    if (!isParameterIndex(param)) return 0.0f;
     const ControlPort& port = kControlPorts[param];
     switch (port.kind) {
     case ControlKind::Toggle:

@@ -16,11 +16,6 @@ constexpr ParameterText kParameterTexts[kNumParams] = {
     {"Voltage", "V"},  {"Cap", "uF"},   {"Normaliz", ""},
 };
 
-bool inRange(int32_t index) noexcept
-{
-    return static_cast<uint32_t>(index) < static_cast<uint32_t>(kNumParams);
-}
-
 }  // namespace
 
 ProgramRecord factoryRecord(int32_t row) noexcept
@@ -34,12 +29,12 @@ ProgramRecord factoryRecord(int32_t row) noexcept
 
 const char* parameterName(int32_t index) noexcept
 {
-    return inRange(index) ? kParameterTexts[index].name : "Unknown";
+    return isParameterIndex(index) ? kParameterTexts[index].name : "Unknown";
 }
 
 const char* parameterLabel(int32_t index) noexcept
 {
-    return inRange(index) ? kParameterTexts[index].label : nullptr;
+    return isParameterIndex(index) ? kParameterTexts[index].label : nullptr;
 }
 
 void formatParameterDisplay(int32_t index, float value, int32_t oversampling, char* text) noexcept

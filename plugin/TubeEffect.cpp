@@ -6,15 +6,6 @@
 #include <atomic>
 #include <cstring>
 
-namespace {
-
-bool paramInRange(int32_t index) noexcept
-{
-    return static_cast<uint32_t>(index) < static_cast<uint32_t>(kNumParams);
-}
-
-}  // namespace
-
 TubeEffect::TubeEffect(audioMasterCallback hostCallback)
     : EffectBaseX(hostCallback, kNumPrograms, kNumParams)
 {
@@ -118,13 +109,13 @@ void TubeEffect::getProgramName(char* name)
 
 void TubeEffect::getParameterLabel(int32_t index, char* label)
 {
-    if (!label || !paramInRange(index)) return;
+    if (!label || !isParameterIndex(index)) return;
     copyText(label, parameterLabel(index), kParamTextLength);
 }
 
 void TubeEffect::getParameterDisplay(int32_t index, char* text)
 {
-    if (!text || !paramInRange(index)) return;
+    if (!text || !isParameterIndex(index)) return;
     // The oversampling factor shown is the one in force, not the stored value.
     const float value = index == kParamOversample ? 0.0f : getParameter(index);
     formatParameterDisplay(index, value, engine.oversamplingInForce(), text);
