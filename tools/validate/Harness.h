@@ -118,6 +118,10 @@ public:
 
     // Runs one test and prints its line.
     void run(const std::string& name, const std::function<void(Check&)>& body);
+    // Runs a test whose work the tests after it need: loading the library,
+    // a group's set-up. A test filter never leaves it out; after a crash,
+    // the resumed run does its work again without printing it twice.
+    void setup(const std::string& name, const std::function<void(Check&)>& body);
     void skip(const std::string& name, const std::string& reason);
 
     int passed = 0;
@@ -135,6 +139,7 @@ private:
     void report(char kind, const std::string& line);
     void begin(const std::string& name);
     bool passOver(const std::string& name);
+    void execute(const std::string& name, const std::function<void(Check&)>& body);
 };
 
 // A named group of tests.

@@ -27,7 +27,8 @@ void usage(FILE* to)
                  "Loads a VST 2.4 effect (.so or .dll) through VSTPluginMain and checks it as a host would.\n"
                  "  -g, --group LIST      run only these groups (comma-separated; see --list)\n"
                  "      --list            list the groups and exit\n"
-                 "  -t, --test TEXT       run only the tests whose names contain TEXT (repeatable)\n"
+                 "  -t, --test TEXT       run only the tests whose names contain TEXT (repeatable);\n"
+                 "                        loading and a group's set-up always run\n"
                  "      --quick           shorter grids and fewer repetitions (sanitizer runs)\n"
                  "      --seed N          random seed (default 1)\n"
                  "      --no-isolate      run every group in this process (default on Linux: one child process per group)\n"
@@ -252,7 +253,7 @@ int main(int argc, char** argv)
         // The library must load at all before any group can run.
         std::string error;
         bool loaded = false;
-        runner.run("load.entry-point", [&](Check& check) {
+        runner.setup("load.entry-point", [&](Check& check) {
             auto module = Module::load(options.plugin, error);
             check.require(module != nullptr, "%s", error.c_str());
             check.note("%s", module->entryName.c_str());

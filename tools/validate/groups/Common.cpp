@@ -31,7 +31,7 @@ std::unique_ptr<Module> loadForGroup(Runner& runner, const char* group)
     std::string error;
     auto module = Module::load(runner.options.plugin, error);
     if (!module)
-        runner.run(std::string(group) + ".load", [&](Check& check) { check.require(false, "%s", error.c_str()); });
+        runner.setup(std::string(group) + ".load", [&](Check& check) { check.require(false, "%s", error.c_str()); });
     return module;
 }
 

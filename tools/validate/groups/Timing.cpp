@@ -98,7 +98,7 @@ void timingGroup(Runner& runner)
 
     std::vector<Subject> subjects;
     bool made = false;
-    runner.run("timing.setup", [&](Check& check) {
+    runner.setup("timing.setup", [&](Check& check) {
         for (const Kind& kind : kKinds) {
             Subject s;
             s.kind = &kind;
