@@ -1,7 +1,5 @@
 #include "engine/Parameters.h"
 
-const char* const kTriodeNames[kTriodeCount] = {"12AX7", "12AT7", "12AU7"};
-
 const FactoryProgram kFactoryPrograms[kNumPrograms] = {
     {"Default", {0.0f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f}},
     {"Smooth", {0.0f, 0.75f, 0.55f, 2.0f, 2.0f, 2.0f, 0.0f}},
@@ -20,5 +18,5 @@ int32_t tableIndex(float value) noexcept
     return scaled >= 2.0f ? 2 : 1;
 }
 
-float gainDecibels(float value) noexcept { return value * 48.0f - 12.0f; }
-float levelDecibels(float value) noexcept { return value * 48.0f - 24.0f; }
+float gainDecibels(float value) noexcept { return value * kDecibelSpan + kGainFloorDecibels; }
+float levelDecibels(float value) noexcept { return value * kDecibelSpan + kLevelFloorDecibels; }

@@ -26,7 +26,7 @@ inline bool isParameterIndex(int32_t index) noexcept
     return static_cast<uint32_t>(index) < static_cast<uint32_t>(kNumParams);
 }
 
-extern const char* const kTriodeNames[kTriodeCount];  // "12AX7", "12AT7", "12AU7"
+inline constexpr const char* kTriodeNames[kTriodeCount] = {"12AX7", "12AT7", "12AU7"};
 
 // Which of three table entries (tube, supply, capacitor) a normalized value
 // selects: trunc(v * 3) in single precision, capped at 2. Values below 1/3
@@ -34,6 +34,10 @@ extern const char* const kTriodeNames[kTriodeCount];  // "12AX7", "12AT7", "12AU
 // never index outside.
 int32_t tableIndex(float value) noexcept;
 
+// Gain and Level span 48 dB over the normalized range, from their floors.
+constexpr float kDecibelSpan = 48.0f;
+constexpr float kGainFloorDecibels = -12.0f;
+constexpr float kLevelFloorDecibels = -24.0f;
 // Input gain in dB for a normalized Gain value: -12 to +36 dB over 0 to 1.
 float gainDecibels(float value) noexcept;
 // Output level in dB for a normalized Level value: -24 to +24 dB over 0 to 1.

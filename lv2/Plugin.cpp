@@ -14,6 +14,7 @@
 
 #include <lv2/atom/forge.h>
 #include <lv2/core/lv2.h>
+#include <lv2/core/lv2_util.h>
 #include <lv2/urid/urid.h>
 
 #include <cstring>
@@ -35,10 +36,9 @@ struct Lv2Effect {
     LV2_Atom_Sequence* scope = nullptr;
 
     // What the control ports last held (bit patterns, so that a NaN is seen
-    // once like any other value), and the normalized values the engine holds.
+    // once like any other value).
     uint32_t portBits[kNumParams] = {};
     bool portSeen[kNumParams] = {};
-    float engineValues[kNumParams] = {};
 
     // Whether run() has processed audio since the last activate: a second
     // activation then starts from a fresh engine.
@@ -57,10 +57,7 @@ struct Lv2Effect {
         engine->setSampleRate(sampleRate);
         engine->startScopeFeed();
         scopeSeen = 0;
-        for (int32_t i = 0; i < kNumParams; ++i) {
-            engineValues[i] = engine->getParameter(i);
-            portSeen[i] = false;
-        }
+        for (int32_t i = 0; i < kNumParams; ++i) portSeen[i] = false;
     }
 
     // [audio thread] Hands the engine the settings whose ports changed.
@@ -75,10 +72,8 @@ struct Lv2Effect {
             portSeen[i] = true;
             portBits[i] = bits;
             const float normalized = normalizedFromPort(i, value);
-            if (normalized != engineValues[i]) {
-                engineValues[i] = normalized;
-                engine->setParameter(i, normalized);
-            }
+            // Only this adapter sets the engine's values.
+            if (normalized != engine->getParameter(i)) engine->setParameter(i, normalized);
         }
     }
 
@@ -114,18 +109,10 @@ struct Lv2Effect {
     }
 };
 
-const LV2_URID_Map* findUridMap(const LV2_Feature* const* features)
-{
-    for (const LV2_Feature* const* f = features; f && *f; ++f)
-        if (std::strcmp((*f)->URI, LV2_URID__map) == 0 && (*f)->data)
-            return static_cast<const LV2_URID_Map*>((*f)->data);
-    return nullptr;
-}
-
 LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const* features)
 {
     try {
-        const LV2_URID_Map* map = findUridMap(features);
+        const auto* map = static_cast<const LV2_URID_Map*>(lv2_features_data(features, LV2_URID__map));
         if (!map) return nullptr;
         // The stage is designed for 8 kHz to 1 MHz; other rates are refused.
         const auto sampleRate = static_cast<float>(rate);

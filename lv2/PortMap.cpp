@@ -5,18 +5,30 @@
 #include <cstdint>
 #include <system_error>
 
-// Gain and Level span 48 dB over the normalized range 0 to 1.
-constexpr float kDecibelSpan = 48.0f;
+namespace {
+
+// The engine's capacitors in the unit users read.
+constexpr float microfarads(int32_t entry) { return static_cast<float>(kCathodeCaps[entry] * 1e6); }
+static_assert(microfarads(0) == 0.47f && microfarads(1) == 1.0f && microfarads(2) == 22.0f);
+
+constexpr float kVolts[kSupplyCount] = {static_cast<float>(kSupplyVoltages[0]), static_cast<float>(kSupplyVoltages[1]),
+                                        static_cast<float>(kSupplyVoltages[2])};
+
+}  // namespace
 
 const ControlPort kControlPorts[kNumParams] = {
     {"oversample", "Oversampling", ControlKind::Toggle, 0.0f, 1.0f, 0.0f, 0.0f, {0.0f, 1.0f, 1.0f},
      {"1x", "16x", nullptr}},
-    {"gain", "Gain", ControlKind::Decibels, -12.0f, 36.0f, 12.0f, 12.0f, {}, {}},
-    {"level", "Level", ControlKind::Decibels, -24.0f, 24.0f, 0.0f, 24.0f, {}, {}},
-    {"triode", "Triode", ControlKind::Choice, 0.0f, 2.0f, 0.0f, 0.0f, {0.0f, 1.0f, 2.0f}, {"12AX7", "12AT7", "12AU7"}},
-    {"voltage", "Voltage", ControlKind::Choice, 150.0f, 350.0f, 150.0f, 0.0f, {150.0f, 250.0f, 350.0f},
+    {"gain", "Gain", ControlKind::Decibels, kGainFloorDecibels, kGainFloorDecibels + kDecibelSpan, 12.0f,
+     -kGainFloorDecibels, {}, {}},
+    {"level", "Level", ControlKind::Decibels, kLevelFloorDecibels, kLevelFloorDecibels + kDecibelSpan, 0.0f,
+     -kLevelFloorDecibels, {}, {}},
+    {"triode", "Triode", ControlKind::Choice, 0.0f, 2.0f, 0.0f, 0.0f, {0.0f, 1.0f, 2.0f},
+     {kTriodeNames[0], kTriodeNames[1], kTriodeNames[2]}},
+    {"voltage", "Voltage", ControlKind::Choice, kVolts[0], kVolts[2], kVolts[0], 0.0f, {kVolts[0], kVolts[1], kVolts[2]},
      {"150 V", "250 V", "350 V"}},
-    {"cap", "Cathode capacitor", ControlKind::Choice, 0.47f, 22.0f, 0.47f, 0.0f, {0.47f, 1.0f, 22.0f},
+    {"cap", "Cathode capacitor", ControlKind::Choice, microfarads(0), microfarads(2), microfarads(0), 0.0f,
+     {microfarads(0), microfarads(1), microfarads(2)},
      {"0.47 \xC2\xB5" "F", "1 \xC2\xB5" "F", "22 \xC2\xB5" "F"}},
     {"normalize", "Normalize", ControlKind::Toggle, 0.0f, 1.0f, 0.0f, 0.0f, {0.0f, 1.0f, 1.0f}, {"Off", "On", nullptr}},
 };

@@ -15,6 +15,7 @@
 #include "lv2/ScopeMessage.h"
 #include "lv2/Uris.h"
 
+#include <lv2/core/lv2_util.h>
 #include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
 
@@ -36,11 +37,11 @@ public:
 
     float getParameter(int32_t index) override
     {
-        return static_cast<uint32_t>(index) < static_cast<uint32_t>(kNumParams) ? values[index] : 0.0f;
+        return isParameterIndex(index) ? values[index] : 0.0f;
     }
     void setParameterFromUser(int32_t index, float value) override
     {
-        if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(kNumParams)) return;
+        if (!isParameterIndex(index)) return;
         float port = portFromNormalized(index, value);
         // What the plug-in will hear, so that the control does not jump when
         // the host echoes the value back (or never does).
@@ -92,13 +93,8 @@ struct Lv2Editor {
     Lv2Editor(LV2UI_Write_Function write, LV2UI_Controller controller) : host(write, controller, urids), panel(host) {}
 };
 
-const void* findFeature(const LV2_Feature* const* features, const char* uri)
-{
-    for (const LV2_Feature* const* f = features; f && *f; ++f)
-        if (std::strcmp((*f)->URI, uri) == 0) return (*f)->data;
-    return nullptr;
-}
-
+// Whether the host offers a feature at all: some carry no data (the idle
+// interface), so lv2_features_data cannot tell.
 bool hasFeature(const LV2_Feature* const* features, const char* uri)
 {
     for (const LV2_Feature* const* f = features; f && *f; ++f)
@@ -111,16 +107,16 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
 {
     try {
         if (!pluginUri || std::strcmp(pluginUri, Z5R_LV2_URI) != 0 || !write || !widget) return nullptr;
-        const auto* map = static_cast<const LV2_URID_Map*>(findFeature(features, LV2_URID__map));
+        const auto* map = static_cast<const LV2_URID_Map*>(lv2_features_data(features, LV2_URID__map));
         // The window id travels in the pointer's bits.
-        const auto parent = reinterpret_cast<uintptr_t>(findFeature(features, LV2_UI__parent));
+        const auto parent = reinterpret_cast<uintptr_t>(lv2_features_data(features, LV2_UI__parent));
         if (!map || !parent || !hasFeature(features, LV2_UI__idleInterface)) return nullptr;
 
         auto editor = std::make_unique<Lv2Editor>(write, controller);
         if (!editor->urids.map(*map)) return nullptr;
         if (!editor->panel.open(static_cast<uint32_t>(parent))) return nullptr;
         *widget = reinterpret_cast<LV2UI_Widget>(static_cast<uintptr_t>(editor->panel.window()));
-        if (const auto* resize = static_cast<const LV2UI_Resize*>(findFeature(features, LV2_UI__resize)))
+        if (const auto* resize = static_cast<const LV2UI_Resize*>(lv2_features_data(features, LV2_UI__resize)))
             if (resize->ui_resize) resize->ui_resize(resize->handle, X11Editor::kWidth, X11Editor::kHeight);
         return editor.release();
     } catch (...) {
