@@ -18,6 +18,9 @@ constexpr int32_t kDownNext[kFrames] = {kOnHeld, kOffHeld, kOffHeld, kOnHeld};
 // The state a left release leads to: the held look ends, the value stays.
 constexpr int32_t kUpNext[kFrames] = {kOff, kOff, kOn, kOn};
 
+// The state after a left release, or after a press that ended without one.
+constexpr int32_t released(int32_t state) noexcept { return kUpNext[state & 3]; }
+
 // Sets the value bit and keeps the held look.
 constexpr int32_t withValue(int32_t state, int32_t value) noexcept { return (state & 1) | ((value & 1) << 1); }
 

@@ -8,8 +8,8 @@ int32_t CLedDial::liveWindows = 0;
 
 namespace {
 
-constexpr int kBaseImage = 124;
-constexpr int kRingImages[DialModel::kRings] = {125, 126};
+constexpr int kBaseImage = panel::kDialUnlitSkin;
+constexpr int kRingImages[DialModel::kRings] = {panel::kDialInnerLitSkin, panel::kDialOuterLitSkin};
 
 // A top-down 32-bit DIB section of the given size, and its pixels.
 HBITMAP createPixelBitmap(HDC reference, int32_t width, int32_t height, uint32_t** pixels)

@@ -6,11 +6,12 @@
 
 #include "gui/controls/DialModel.h"
 #include "gui/controls/DlgElem.h"
+#include "gui/panel/PanelLayout.h"
 
 class CLedDial : public CDlgElem {
 public:
-    static constexpr int32_t kLeft = 15;
-    static constexpr int32_t kTop = 15;
+    static constexpr int32_t kLeft = panel::kDialAt.x;
+    static constexpr int32_t kTop = panel::kDialAt.y;
 
     CLedDial() = default;
     ~CLedDial() override;

@@ -24,6 +24,14 @@ public:
     std::vector<uint32_t> workPixels;  // the picture being built
     std::vector<uint32_t> facePixels;  // the empty face
 
+    // The settings of this product's scope: a plot square of `plotSize`,
+    // scale 1, and a picture that fades over 15 refreshes.
+    void configure(int32_t plotSize) noexcept
+    {
+        plotWidth = plotHeight = plotSize;
+        scale = 1.0f;
+        persistence = 15;
+    }
     // Takes the composed face; the plot square is centred in it.
     void setFace(const uint32_t* pixels, int32_t faceWidth, int32_t faceHeight, int32_t plotSize);
     // Sets the bounds from the size (no pixels needed).

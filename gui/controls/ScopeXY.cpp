@@ -50,9 +50,7 @@ void CScopeXY::Create(HMODULE moduleHandle, HWND parentWindow, HBITMAP backdrop)
     if (window) return;
     module = moduleHandle;
     parent = parentWindow;
-    model.plotWidth = model.plotHeight = kPlotSize;
-    model.scale = 1.0f;
-    model.persistence = 15;
+    model.configure(kPlotSize);
     LoadBitmaps(backdrop);
     if (width <= 0 || height <= 0) return;
     CreateCustomControl(kLeft, kTop);

@@ -6,13 +6,14 @@
 
 #include "gui/controls/DlgElem.h"
 #include "gui/controls/ScopeModel.h"
+#include "gui/panel/PanelLayout.h"
 
 class CScopeXY : public CDlgElem {
 public:
-    static constexpr int32_t kLeft = 507;
-    static constexpr int32_t kTop = 18;
-    static constexpr int32_t kPlotSize = 126;
-    static constexpr int kFaceImage = 137;
+    static constexpr int32_t kLeft = panel::kScopeAt.x;
+    static constexpr int32_t kTop = panel::kScopeAt.y;
+    static constexpr int32_t kPlotSize = panel::kScopePlotSize;
+    static constexpr int kFaceImage = panel::kScopeFaceSkin;
 
     CScopeXY() = default;
     ~CScopeXY() override;

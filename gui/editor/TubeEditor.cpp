@@ -15,10 +15,10 @@ int32_t livingEditors = 0;
 
 HMODULE module() { return static_cast<HMODULE>(moduleHandle); }
 
-constexpr int32_t kOversampleButton = panel::buttonIndex(panel::kOversampleId);
-constexpr int32_t kNormalizeButton = panel::buttonIndex(panel::kNormalizeId);
-constexpr int32_t kLeftTraceButton = panel::buttonIndex(panel::kLeftTraceId);
-constexpr int32_t kRightTraceButton = panel::buttonIndex(panel::kRightTraceId);
+using panel::kLeftTraceButton;
+using panel::kNormalizeButton;
+using panel::kOversampleButton;
+using panel::kRightTraceButton;
 
 }  // namespace
 
@@ -63,8 +63,6 @@ TubeEditor::~TubeEditor()
     backdrop = aboutImage = nullptr;
     if (--livingEditors == 0) UnregisterClassA(kWindowClass, module());
 }
-
-TubeEffect* TubeEditor::tube() const { return static_cast<TubeEffect*>(effect); }
 
 bool TubeEditor::getRect(ERect** out)
 {
@@ -119,7 +117,7 @@ void TubeEditor::close()
 
 void TubeEditor::settleButton(int32_t button)
 {
-    buttons[button].state = button::kUpNext[buttons[button].state & 3];
+    buttons[button].state = button::released(buttons[button].state);
 }
 
 void TubeEditor::showControlWindows(int command)

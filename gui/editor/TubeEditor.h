@@ -59,7 +59,6 @@ private:
     EffectPanelHost host;
     PanelController controller;
 
-    TubeEffect* tube() const;
     void drawAboutText();
     void paint(HDC given);
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -80,9 +80,7 @@ void PanelCanvas::build(const SkinSet& skins, const char* platformWord, const ch
 
     // The scope starts from its empty face.
     const SkinPicture& face = skins[panel::kScopeFaceSkin];
-    scopeModel.plotWidth = scopeModel.plotHeight = panel::kScopePlotSize;
-    scopeModel.scale = 1.0f;
-    scopeModel.persistence = 15;
+    scopeModel.configure(panel::kScopePlotSize);
     if (!face.empty()) {
         scopeWidth = face.width;
         scopeHeight = face.height;
@@ -131,7 +129,7 @@ void PanelCanvas::setButtonValue(int32_t index, int32_t value)
 void PanelCanvas::settleButton(int32_t index)
 {
     Button& b = buttons[index];
-    b.state = button::kUpNext[b.state & 3];
+    b.state = button::released(b.state);
     b.dirty = b.exists();
 }
 
@@ -142,8 +140,6 @@ void PanelCanvas::dialMayHaveChanged()
 
 void PanelCanvas::refreshScope()
 {
-    if (++refreshCounter < refreshDivider) return;
-    refreshCounter = 0;
     if (!scopeModel.hasPixels()) return;
     scopeShown = scopeModel.workPixels;
     scopeModel.fade();
@@ -221,7 +217,7 @@ void PanelCanvas::release(Pointer pointer, int32_t x, int32_t y)
     const Hit hit = target(x, y);
     if (hit.target == Target::button && pointer == Pointer::left) {
         Button& b = buttons[hit.button];
-        b.state = button::kUpNext[b.state & 3];
+        b.state = button::released(b.state);
         hasCapture = false;
         b.dirty = true;
     } else if (hit.target == Target::dial) {

@@ -98,8 +98,6 @@ private:
     ScopeModel scopeModel;
     std::vector<uint32_t> scopeShown;  // what the scope shows: the work picture as of its last refresh
     int32_t scopeWidth = 0, scopeHeight = 0;
-    int32_t refreshDivider = 1;
-    int32_t refreshCounter = 0;
     bool scopeDirty = false;
     bool shown = true;
     bool allDirty = false;

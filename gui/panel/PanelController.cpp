@@ -8,10 +8,10 @@
 namespace {
 
 constexpr int32_t kRingParameters[DialModel::kRings] = {kParamGain, kParamLevel};
-constexpr int32_t kOversampleButton = panel::buttonIndex(panel::kOversampleId);
-constexpr int32_t kNormalizeButton = panel::buttonIndex(panel::kNormalizeId);
-constexpr int32_t kLeftTraceButton = panel::buttonIndex(panel::kLeftTraceId);
-constexpr int32_t kRightTraceButton = panel::buttonIndex(panel::kRightTraceId);
+using panel::kLeftTraceButton;
+using panel::kNormalizeButton;
+using panel::kOversampleButton;
+using panel::kRightTraceButton;
 
 }  // namespace
 

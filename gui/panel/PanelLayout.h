@@ -67,6 +67,10 @@ constexpr int32_t kRightTraceId = 13;
 
 constexpr int32_t buttonIndex(int32_t controlId) noexcept { return controlId - 1; }
 constexpr int32_t controlIdOf(int32_t button) noexcept { return button + 1; }
+constexpr int32_t kOversampleButton = buttonIndex(kOversampleId);
+constexpr int32_t kNormalizeButton = buttonIndex(kNormalizeId);
+constexpr int32_t kLeftTraceButton = buttonIndex(kLeftTraceId);
+constexpr int32_t kRightTraceButton = buttonIndex(kRightTraceId);
 // The button at `index` (0..2) of radio group `group` (0..2).
 constexpr int32_t radioButton(int32_t group, int32_t index) noexcept
 {

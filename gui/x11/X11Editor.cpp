@@ -183,9 +183,9 @@ void X11Editor::idle()
     if (!x) return;
     handleEvents();
     if (x->windowGone || xcb_connection_has_error(x->c)) {
-        // The host destroyed the parent, or the server went away.
-        controller.closed();
-        closeConnection(false);
+        // The host destroyed the parent, or the server went away: nothing
+        // of ours is left to destroy.
+        close();
         return;
     }
     const auto now = std::chrono::steady_clock::now();
@@ -224,12 +224,12 @@ void X11Editor::show(const PanelCanvas::Rect& area)
     }
 }
 
-void X11Editor::closeConnection(bool windowExists)
+void X11Editor::closeConnection()
 {
     if (!x) return;
     xcb_connection_t* c = x->c;
     if (!xcb_connection_has_error(c)) {
-        if (windowExists && !x->windowGone) xcb_destroy_window(c, x->window);
+        if (!x->windowGone) xcb_destroy_window(c, x->window);
         xcb_free_gc(c, x->gc);
         // Wait for the server to have done it: when close returns, the
         // host's window has no child of ours left.
@@ -243,5 +243,5 @@ void X11Editor::closeConnection(bool windowExists)
 void X11Editor::close()
 {
     controller.closed();
-    closeConnection(true);
+    closeConnection();
 }

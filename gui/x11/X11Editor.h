@@ -63,7 +63,7 @@ private:
     struct Connection;
 
     void handleEvents();
-    void closeConnection(bool windowExists);
+    void closeConnection();
     void show(const PanelCanvas::Rect& area);
 
     PanelCanvas panelCanvas;

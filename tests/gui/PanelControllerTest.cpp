@@ -29,7 +29,7 @@ public:
         states[b] = button::withValue(states[b], v);
         log.push_back("set " + std::to_string(b) + "=" + std::to_string(v));
     }
-    void settleButton(int32_t b) override { states[b] = button::kUpNext[states[b] & 3]; }
+    void settleButton(int32_t b) override { states[b] = button::released(states[b]); }
     DialModel& dial() override { return model; }
     void dialMayHaveChanged() override { ++dialChecks; }
     void plotScope(float, float, uint32_t colour) override { plotted.push_back(colour); }
