@@ -55,6 +55,22 @@ void PixelFormat::convert(const uint32_t* source, int32_t sourceStride, int32_t 
 {
     const int32_t bytes = bitsPerPixel / 8;
     const int32_t rowBytes = stride(width);
+    // Nearly every server: the panel's own layout in 32-bit words, in this
+    // machine's byte order. Each word then only needs its top byte set.
+    const bool native = bitsPerPixel == 32 && redMask == 0xFF0000u && greenMask == 0x00FF00u &&
+                        blueMask == 0x0000FFu && leastSignificantFirst == (std::endian::native == std::endian::little);
+    if (native) {
+        const uint32_t extra = pixelOf(0);
+        for (int32_t y = 0; y < height; ++y) {
+            const uint32_t* row = source + size_t(y) * sourceStride;
+            uint8_t* to = out + size_t(y) * rowBytes;
+            for (int32_t x = 0; x < width; ++x) {
+                const uint32_t pixel = (row[x] & 0x00FFFFFFu) | extra;
+                std::memcpy(to + size_t(x) * 4, &pixel, 4);
+            }
+        }
+        return;
+    }
     for (int32_t y = 0; y < height; ++y) {
         const uint32_t* row = source + size_t(y) * sourceStride;
         uint8_t* to = out + size_t(y) * rowBytes;

@@ -23,6 +23,15 @@ TEST(PixelFormat, TrueColourVisualsOfEveryCommonDepth)
     PixelFormat argb = deep;  // a 32-bit visual: the bits beyond the colour say opaque
     argb.depth = 32;
     EXPECT_EQ(argb.pixelOf(0x123456), 0xFF123456u);
+    // Whatever the panel's top byte holds, a whole row says what pixelOf says.
+    const uint32_t noisy[2] = {0xAB123456u, 0x00FF8000u};
+    for (const PixelFormat& format : {deep, argb}) {
+        uint8_t bytes[8];
+        format.convert(noisy, 2, 2, 1, bytes);
+        for (int32_t i = 0; i < 2; ++i)
+            for (int32_t b = 0; b < 4; ++b)
+                EXPECT_EQ(bytes[4 * i + b], static_cast<uint8_t>(format.pixelOf(noisy[i]) >> (8 * b)));
+    }
 
     PixelFormat big = deep;  // a server that wants the most significant byte first
     big.leastSignificantFirst = false;
