@@ -1,16 +1,5 @@
 #include "engine/Parameters.h"
 
-const FactoryProgram kFactoryPrograms[kNumPrograms] = {
-    {"Default", {0.0f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f}},
-    {"Smooth", {0.0f, 0.75f, 0.55f, 2.0f, 2.0f, 2.0f, 0.0f}},
-    {"Moderate", {1.0f, 0.8f, 0.45f, 0.0f, 2.0f, 1.0f, 0.0f}},
-    {"Maximum Overdrive", {1.0f, 1.0f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f}},
-    {"Default", {0.0f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f}},
-    {"Default", {0.0f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f}},
-    {"Default", {0.0f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f}},
-    {"Default", {0.0f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f}},
-};
-
 int32_t tableIndex(float value) noexcept
 {
     const float scaled = value * 3.0f;

@@ -58,4 +58,13 @@ struct FactoryProgram {
 
 // Default, Smooth, Moderate, Maximum Overdrive, and four more Defaults. The
 // 2.0 values select the last table entry.
-extern const FactoryProgram kFactoryPrograms[kNumPrograms];
+inline constexpr FactoryProgram kFactoryPrograms[kNumPrograms] = {
+    {"Default", {0.0f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f}},
+    {"Smooth", {0.0f, 0.75f, 0.55f, 2.0f, 2.0f, 2.0f, 0.0f}},
+    {"Moderate", {1.0f, 0.8f, 0.45f, 0.0f, 2.0f, 1.0f, 0.0f}},
+    {"Maximum Overdrive", {1.0f, 1.0f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f}},
+    {"Default", {0.0f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f}},
+    {"Default", {0.0f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f}},
+    {"Default", {0.0f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f}},
+    {"Default", {0.0f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f}},
+};

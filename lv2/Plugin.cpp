@@ -71,7 +71,7 @@ struct Lv2Effect {
             if (portSeen[i] && bits == portBits[i]) continue;
             portSeen[i] = true;
             portBits[i] = bits;
-            const float normalized = normalizedFromPort(i, value);
+            const float normalized = normalizedFromPhysical(i, value);
             // Only this adapter sets the engine's values.
             if (normalized != engine->getParameter(i)) engine->setParameter(i, normalized);
         }

@@ -95,24 +95,24 @@ std::string manifest(bool withUi)
 
 void controlPort(std::ostringstream& t, int32_t index)
 {
-    const ControlPort& port = kControlPorts[index];
+    const ParameterInfo& port = kParameterInfo[index];
     t << "\t\ta lv2:InputPort , lv2:ControlPort ;\n"
       << "\t\tlv2:index " << index << " ;\n"
       << "\t\tlv2:symbol \"" << port.symbol << "\" ;\n"
       << "\t\tlv2:name \"" << port.name << "\" ;\n"
-      << "\t\tlv2:default " << decimal(port.defaultValue) << " ;\n"
+      << "\t\tlv2:default " << decimal(port.defaultPhysical) << " ;\n"
       << "\t\tlv2:minimum " << decimal(port.minimum) << " ;\n"
       << "\t\tlv2:maximum " << decimal(port.maximum);
     int32_t labels = 0;
     switch (port.kind) {
-    case ControlKind::Toggle:
+    case ParamKind::Switch:
         t << " ;\n\t\tlv2:portProperty lv2:toggled , lv2:integer";
         labels = 2;
         break;
-    case ControlKind::Decibels:
+    case ParamKind::Continuous:
         t << " ;\n\t\tunits:unit units:db";
         break;
-    case ControlKind::Choice:
+    case ParamKind::Choice:
         t << " ;\n\t\tlv2:portProperty lv2:enumeration";
         // The tube type is an index; supply and capacitor are physical values.
         if (port.entries[0] == 0.0f && port.entries[1] == 1.0f) t << " , lv2:integer";
@@ -121,7 +121,7 @@ void controlPort(std::ostringstream& t, int32_t index)
     }
     for (int32_t i = 0; i < labels; ++i)
         t << (i == 0 ? " ;\n\t\tlv2:scalePoint " : " ,\n\t\t\t") << "[ rdfs:label \"" << port.entryLabels[i]
-          << "\" ; rdf:value " << decimal(port.kind == ControlKind::Toggle ? static_cast<float>(i) : port.entries[i])
+          << "\" ; rdf:value " << decimal(port.kind == ParamKind::Switch ? static_cast<float>(i) : port.entries[i])
           << " ]";
     t << "\n";
 }
@@ -138,13 +138,13 @@ std::string plugin(bool withUi)
       << "\trdfs:label \"QMV end-user licence: proprietary, all rights reserved\" .\n\n";
     t << "<" Z5R_LV2_URI ">\n"
          "\ta lv2:Plugin , lv2:DistortionPlugin , doap:Project ;\n"
-         "\tdoap:name \"Korvane Z5R\" ;\n"
-         "\trdfs:comment \"A stereo virtual-analog vacuum-triode overdrive.\" ;\n"
-         "\tdoap:maintainer [\n"
-         "\t\ta foaf:Organization ;\n"
-         "\t\tfoaf:name \"QMV\" ;\n"
-         "\t\tfoaf:homepage <https://www.qmv.example/>\n"
-         "\t] ;\n"
+      << "\tdoap:name \"" << product::kName << "\" ;\n"
+      << "\trdfs:comment \"A stereo virtual-analog vacuum-triode overdrive.\" ;\n"
+      << "\tdoap:maintainer [\n"
+      << "\t\ta foaf:Organization ;\n"
+      << "\t\tfoaf:name \"" << product::kVendor << "\" ;\n"
+      << "\t\tfoaf:homepage <" << product::kVendorHomepage << ">\n"
+      << "\t] ;\n"
       << "\tdoap:license <" << kLicence << "> ;\n"
       << "\tlv2:minorVersion " << Z5R_LV2_MINOR_VERSION << " ;\n"
       << "\tlv2:microVersion " << Z5R_LV2_MICRO_VERSION << " ;\n"
@@ -210,22 +210,22 @@ std::string presets(bool& ok)
           << "\tlv2:port [\n";
         for (int32_t i = 0; i < kNumParams; ++i) {
             const float normalized = kFactoryPrograms[p].values[i];
-            const float value = portFromNormalized(i, normalized);
+            const float value = physicalFromNormalized(i, normalized);
             // The text must read back as the program's own setting: the same
             // float for Gain and Level, the same entry or switch position for
             // the rest (the bank's 2.0 selects the last entry).
-            const float back = normalizedFromPort(i, std::strtof(decimal(value).c_str(), nullptr));
-            const bool same = kControlPorts[i].kind == ControlKind::Decibels
+            const float back = normalizedFromPhysical(i, std::strtof(decimal(value).c_str(), nullptr));
+            const bool same = kParameterInfo[i].kind == ParamKind::Continuous
                                   ? back == normalized
-                                  : (kControlPorts[i].kind == ControlKind::Toggle
+                                  : (kParameterInfo[i].kind == ParamKind::Switch
                                          ? switchIsOn(back) == switchIsOn(normalized)
                                          : tableIndex(back) == tableIndex(normalized));
             if (!same) {
                 std::fprintf(stderr, "z5r-lv2-turtle: preset %d, port %s does not read back\n", p,
-                             kControlPorts[i].symbol);
+                             kParameterInfo[i].symbol);
                 ok = false;
             }
-            t << "\t\tlv2:symbol \"" << kControlPorts[i].symbol << "\" ;\n"
+            t << "\t\tlv2:symbol \"" << kParameterInfo[i].symbol << "\" ;\n"
               << "\t\tpset:value " << decimal(value) << "\n"
               << (i + 1 < kNumParams ? "\t] , [\n" : "\t] .\n\n");
         }

@@ -32,7 +32,7 @@ public:
     PortPanelHost(LV2UI_Write_Function write, LV2UI_Controller controller, const ScopeUrids& urids) noexcept
         : write(write), controller(controller), urids(urids)
     {
-        for (int32_t i = 0; i < kNumParams; ++i) values[i] = normalizedFromPort(i, kControlPorts[i].defaultValue);
+        for (int32_t i = 0; i < kNumParams; ++i) values[i] = normalizedFromPhysical(i, kParameterInfo[i].defaultPhysical);
     }
 
     float getParameter(int32_t index) override
@@ -42,10 +42,10 @@ public:
     void setParameterFromUser(int32_t index, float value) override
     {
         if (!isParameterIndex(index)) return;
-        float port = portFromNormalized(index, value);
+        float port = physicalFromNormalized(index, value);
         // What the plug-in will hear, so that the control does not jump when
         // the host echoes the value back (or never does).
-        values[index] = normalizedFromPort(index, port);
+        values[index] = normalizedFromPhysical(index, port);
         write(controller, static_cast<uint32_t>(index), sizeof(float), 0, &port);
     }
     void copyScope(ScopePoint (&out)[kScopeRingSize]) override { std::memcpy(out, ring, sizeof(ring)); }
@@ -63,7 +63,7 @@ public:
         if (port < static_cast<uint32_t>(kNumParams) && format == 0 && size == sizeof(float)) {
             float value;
             std::memcpy(&value, buffer, sizeof(value));
-            values[port] = normalizedFromPort(static_cast<int32_t>(port), value);
+            values[port] = normalizedFromPhysical(static_cast<int32_t>(port), value);
         } else if (port == kPortScope && format == urids.atomEventTransfer && scopeOn) {
             ScopePoint points[kScopeRingSize];
             const int32_t n =

@@ -3,7 +3,9 @@
 // live under it.
 #pragma once
 
-#define Z5R_LV2_URI "https://qmv.example/plugins/korvane-z5r"
+#include "engine/Product.h"
+
+#define Z5R_LV2_URI Z5R_PRODUCT_URI
 #define Z5R_LV2_UI_URI Z5R_LV2_URI "#ui"
 
 // Scope messages, plug-in to editor, over the `scope` atom output: an

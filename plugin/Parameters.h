@@ -3,7 +3,7 @@
 // program.
 #pragma once
 
-#include "engine/Parameters.h"
+#include "engine/ParameterInfo.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "engine/Lock.h"
+#include "engine/Product.h"
 #include "engine/TubeEngine.h"
 #include "plugin/EditorBase.h"
 #include "plugin/EffectBase.h"
@@ -14,11 +15,11 @@
 #include <atomic>
 #include <cstdint>
 
-constexpr int32_t kUniqueId = 0x30333468;
-constexpr int32_t kVendorVersion = 1060;
-constexpr const char* kEffectName = "Korvane Z5R";
-constexpr const char* kVendorName = "QMV";
-constexpr const char* kProductName = "QMV Korvane Z5R";
+constexpr int32_t kUniqueId = product::kVst2UniqueId;
+constexpr int32_t kVendorVersion = product::kVendorVersion;
+constexpr const char* kEffectName = product::kName;
+constexpr const char* kVendorName = product::kVendor;
+constexpr const char* kProductName = product::kProductString;
 
 class EditorBase;
 

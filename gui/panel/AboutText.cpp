@@ -1,5 +1,7 @@
 #include "gui/panel/AboutText.h"
 
+#include "engine/Product.h"
+
 #include <cstdio>
 
 namespace about {
@@ -7,8 +9,7 @@ namespace about {
 std::string versionText(const char* platformWord, const char* buildDate)
 {
     char text[1024];
-    std::snprintf(text, sizeof(text), "ver. %d.%d.%d / %s\n\r\n%s", kVersionMajor, kVersionMinor, kVersionBuild,
-                  platformWord, buildDate);
+    std::snprintf(text, sizeof(text), "ver. %s / %s\n\r\n%s", product::kVersionString, platformWord, buildDate);
     return text;
 }
 

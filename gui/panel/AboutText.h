@@ -10,10 +10,6 @@
 
 namespace about {
 
-constexpr int kVersionMajor = 1;
-constexpr int kVersionMinor = 0;
-constexpr int kVersionBuild = 6;
-
 // Character heights, internal leading excluded, in pixels; both heavy sans-serif.
 constexpr int32_t kSmallHeight = 12;
 constexpr int32_t kLargeHeight = 20;

@@ -177,7 +177,7 @@ public:
         instance = lilv_plugin_instantiate(bundle().plugin, rate, withMap ? withMapList : none);
         if (!instance) return;
         for (int32_t i = 0; i < kNumParams; ++i) {
-            controls[i] = kControlPorts[i].defaultValue;
+            controls[i] = kParameterInfo[i].defaultPhysical;
             lilv_instance_connect_port(instance, i, &controls[i]);
         }
         lilv_instance_connect_port(instance, kPortLatency, &latency);
@@ -381,18 +381,18 @@ TEST_F(Lv2Bundle, PortsAreDescribedAsTheTableSays)
 #endif
 
     for (int32_t i = 0; i < kNumParams; ++i) {
-        const ControlPort& table = kControlPorts[i];
+        const ParameterInfo& table = kParameterInfo[i];
         const LilvPort* port = lilv_plugin_get_port_by_index(plugin, i);
         EXPECT_STREQ(lilv_node_as_string(lilv_port_get_symbol(plugin, port)), table.symbol);
         LilvNode *def = nullptr, *min = nullptr, *max = nullptr;
         lilv_port_get_range(plugin, port, &def, &min, &max);
-        EXPECT_EQ(lilv_node_as_float(def), table.defaultValue) << table.symbol;
+        EXPECT_EQ(lilv_node_as_float(def), table.defaultPhysical) << table.symbol;
         EXPECT_EQ(lilv_node_as_float(min), table.minimum) << table.symbol;
         EXPECT_EQ(lilv_node_as_float(max), table.maximum) << table.symbol;
         for (LilvNode* n : {def, min, max}) lilv_node_free(n);
-        EXPECT_EQ(has(LV2_CORE__toggled, port), table.kind == ControlKind::Toggle) << table.symbol;
-        EXPECT_EQ(has(LV2_CORE__enumeration, port), table.kind == ControlKind::Choice) << table.symbol;
-        if (table.kind != ControlKind::Choice) continue;
+        EXPECT_EQ(has(LV2_CORE__toggled, port), table.kind == ParamKind::Switch) << table.symbol;
+        EXPECT_EQ(has(LV2_CORE__enumeration, port), table.kind == ParamKind::Choice) << table.symbol;
+        if (table.kind != ParamKind::Choice) continue;
         // Every entry a host offers must select itself.
         LilvScalePoints* points = lilv_port_get_scale_points(plugin, port);
         EXPECT_EQ(lilv_scale_points_size(points), static_cast<unsigned>(kChoiceCount));

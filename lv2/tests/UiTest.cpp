@@ -189,7 +189,7 @@ TEST_F(Lv2Ui, PortValuesMoveTheControlsAndAreNotSentBack)
 {
     open();
     const golden::State& moved = golden::kStates[1];
-    for (int32_t i = 0; i < kNumParams; ++i) portValue(i, portFromNormalized(i, moved.values[i]));
+    for (int32_t i = 0; i < kNumParams; ++i) portValue(i, physicalFromNormalized(i, moved.values[i]));
     EXPECT_TRUE(shows(moved.file)) << golden::describeDifferences(frame(), goldenFrame(moved.file));
     EXPECT_TRUE(host.writes.empty());
 }
@@ -225,7 +225,7 @@ TEST_F(Lv2Ui, ClicksWritePortValuesInTheirUnits)
     ASSERT_FALSE(host.writes.empty());
     for (const Host::Write& w : host.writes) {
         EXPECT_EQ(w.port, static_cast<uint32_t>(kPortGain));
-        const float steps = normalizedFromPort(kParamGain, w.value) * 100.0f;
+        const float steps = normalizedFromPhysical(kParamGain, w.value) * 100.0f;
         EXPECT_NEAR(steps, std::round(steps), 1e-3f) << w.value;
     }
     EXPECT_GT(host.writes.back().value, 12.0f);
