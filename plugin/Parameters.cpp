@@ -4,15 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-ProgramRecord factoryRecord(int32_t row) noexcept
-{
-    ProgramRecord record{};
-    const char* name = kFactoryPrograms[row].name;
-    std::memcpy(record.name, name, std::min(std::strlen(name), kProgramNameLength));
-    std::copy(kFactoryPrograms[row].values, kFactoryPrograms[row].values + kNumParams, record.values);
-    return record;
-}
-
 const char* parameterName(int32_t index) noexcept
 {
     return isParameterIndex(index) ? kParameterInfo[index].shortName : "Unknown";

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "engine/ParameterInfo.h"
+#include "engine/ProgramBank.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +12,6 @@
 // Text limits of the host interface, in characters; a terminator follows.
 constexpr size_t kParamTextLength = 8;    // names and labels
 constexpr size_t kDisplayBufferSize = 8;  // display texts: 7 characters and the terminator
-constexpr size_t kProgramNameLength = 24;
 constexpr size_t kEffectNameLength = 32;
 constexpr size_t kVendorTextLength = 64;
 
@@ -25,12 +25,3 @@ void formatParameterDisplay(int32_t index, float value, int32_t oversampling, ch
 // Copies at most `limit` characters of `source`, zero-fills the rest of the
 // `limit` bytes and writes a terminator at text[limit].
 void copyText(char* text, const char* source, size_t limit) noexcept;
-
-struct ProgramRecord {
-    char name[kProgramNameLength];  // zero-filled; 24 characters fill it without a terminator
-    float values[kNumParams];
-};
-static_assert(sizeof(ProgramRecord) == 52);
-
-// Row `row` (0..7) of the factory programs.
-ProgramRecord factoryRecord(int32_t row) noexcept;

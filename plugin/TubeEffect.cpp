@@ -12,8 +12,7 @@ TubeEffect::TubeEffect(audioMasterCallback hostCallback)
     // The engine starts with every change pending, at 48 kHz, the scope feed
     // off; the values come from program row 0.
     curProgram = 0;
-    for (int32_t row = 0; row < kNumPrograms; ++row) programs[row] = factoryRecord(row);
-    engine.setParameters(programs[0].values);
+    engine.setParameters(kFactoryPrograms[0].values);
     sampleRate = engine.getSampleRate();
 
     cEffect.numInputs = getChannelCount();
@@ -73,38 +72,23 @@ float TubeEffect::getParameter(int32_t index) { return engine.getParameter(index
 
 void TubeEffect::setProgram(int32_t program)
 {
-    if (static_cast<uint32_t>(program) >= static_cast<uint32_t>(kNumPrograms)) return;
-    float values[kNumParams];
-    {
-        LockGuard hold(programLock);
-        if (program == curProgram) return;
-        for (int32_t i = 0; i < kNumParams; ++i) programs[curProgram].values[i] = getParameter(i);
-        curProgram = program;
-        std::memcpy(values, programs[program].values, sizeof(values));
-    }
     // All seven land in one block.
-    engine.setParameters(values);
-    latencyMayHaveChanged();
+    if (bank.select(program, engine)) latencyMayHaveChanged();
 }
 
-int32_t TubeEffect::getProgram()
-{
-    LockGuard hold(programLock);
-    return curProgram;
-}
+int32_t TubeEffect::getProgram() { return bank.current(); }
 
 void TubeEffect::setProgramName(char* name)
 {
     if (!name) return;
-    LockGuard hold(programLock);
-    std::strncpy(programs[curProgram].name, name, kProgramNameLength);
+    bank.rename(std::string_view(name, strnlen(name, kProgramNameLength)));
 }
 
 void TubeEffect::getProgramName(char* name)
 {
     if (!name) return;
-    LockGuard hold(programLock);
-    copyText(name, programs[curProgram].name, kProgramNameLength);
+    const ProgramRecord row = bank.currentRow();
+    copyText(name, row.name, kProgramNameLength);
 }
 
 void TubeEffect::getParameterLabel(int32_t index, char* label)
@@ -134,11 +118,7 @@ bool TubeEffect::setSpeakerArrangement(VstSpeakerArrangement* input, VstSpeakerA
     return true;
 }
 
-ProgramRecord TubeEffect::getProgramRecord(int32_t row)
-{
-    LockGuard hold(programLock);
-    return programs[std::clamp(row, 0, kNumPrograms - 1)];
-}
+ProgramRecord TubeEffect::getProgramRecord(int32_t row) { return bank.row(row); }
 
 bool TubeEffect::getEffectName(char* name)
 {

@@ -87,7 +87,6 @@ private:
     std::atomic<int32_t> channelCount{2};
     // This instance's programs, filled from the factory programs; saved on
     // switch and renamed by the host, lost with the instance. Only program
-    // calls take the lock; parameters and processing never do.
-    Lock programLock;
-    ProgramRecord programs[kNumPrograms];
+    // calls take its lock; parameters and processing never do.
+    ProgramBank bank;
 };
