@@ -46,7 +46,15 @@ void PanelController::closed()
     // The window that held the mouse is gone, and its release with it.
     DialModel& dial = view.dial();
     for (DialRing& r : dial.rings) r.dragAnchor = -1;
+    for (int32_t r = 0; r < DialModel::kRings; ++r) endDialGesture(r);
     for (int32_t b = 0; b < panel::kButtonCount; ++b) view.settleButton(b);
+}
+
+void PanelController::endDialGesture(int32_t ring)
+{
+    if (!dialGesture[ring]) return;
+    dialGesture[ring] = false;
+    host.endEdit(kRingParameters[ring]);
 }
 
 void PanelController::plotTrace(bool right)
@@ -74,10 +82,17 @@ void PanelController::refresh()
         DialRing& dialRing = dial.rings[r];
         const wiring::RingStep step =
             wiring::refreshRing(dialRing.value, dialRing.paintedValue, host.getParameter(kRingParameters[r]));
-        if (step.push)
+        if (step.push) {
+            if (!dialGesture[r]) {
+                dialGesture[r] = true;
+                host.beginEdit(kRingParameters[r]);
+            }
             host.setParameterFromUser(kRingParameters[r], step.pushedValue);
-        else
+        } else {
             dialRing.value = step.pulledValue;
+            // Let go (or a Ctrl-click's one step taken): the gesture ends.
+            if (!dialRing.isDragged()) endDialGesture(r);
+        }
     }
     view.dialMayHaveChanged();
 
@@ -93,7 +108,11 @@ void PanelController::buttonChanged(int32_t controlId, int32_t newState)
 {
     const wiring::ButtonAction action = wiring::buttonAction(controlId, newState);
     if (action.group >= 0) select(action.group, action.groupIndex);
-    if (action.parameter >= 0) host.setParameterFromUser(action.parameter, action.value);
+    if (action.parameter >= 0) {
+        host.beginEdit(action.parameter);
+        host.setParameterFromUser(action.parameter, action.value);
+        host.endEdit(action.parameter);
+    }
 }
 
 void PanelController::panelClicked(int32_t x, int32_t y)

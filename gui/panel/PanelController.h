@@ -70,7 +70,10 @@ private:
 
     PanelHost& host;
     PanelView& view;
+    void endDialGesture(int32_t ring);
+
     int32_t selectedIndex[3] = {-1, -1, -1};
+    bool dialGesture[DialModel::kRings] = {};
     bool about = false;
     ScopePoint ring[kScopeRingSize] = {};
 };

@@ -76,6 +76,8 @@ X11Editor::~X11Editor() { close(); }
 
 uint32_t X11Editor::window() const noexcept { return x ? x->window : 0; }
 
+int X11Editor::connectionFd() const noexcept { return x ? xcb_get_file_descriptor(x->c) : -1; }
+
 bool X11Editor::open(uint32_t parent)
 {
     // A second open without a close replaces the first window.

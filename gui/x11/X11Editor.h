@@ -53,6 +53,10 @@ public:
     bool isOpen() const noexcept { return x != nullptr; }
     // The panel's own window, 0 while closed.
     uint32_t window() const noexcept;
+    // The descriptor of the editor's X connection, -1 while closed: hosts
+    // with a run loop (VST3, CLAP) watch it and call idle() when it is
+    // readable, besides a 20 ms timer.
+    int connectionFd() const noexcept;
 
     // For tests: the picture as the editor last drew it, and the X errors
     // its connection received since it opened.

@@ -170,3 +170,45 @@ TEST_F(Controller, ClosingStopsTheScopeAndEndsAPressOrADragInProgress)
     controller.closed();
     EXPECT_EQ(host.stops, 2);
 }
+
+TEST_F(Controller, UserChangesComeAsGesturesADragFromItsFirstValueUntilLetGo)
+{
+    using G = RecordingHost::Sent;
+    auto gestures = [&] {
+        std::vector<std::pair<int32_t, float>> out;
+        for (const G& g : host.gestures) out.emplace_back(g.index, g.value);
+        return out;
+    };
+    controller.opened();
+    view.model.configure();
+    paintDial();
+
+    // A button: begin, its one value, end.
+    controller.buttonChanged(11, button::kOnHeld);
+    EXPECT_EQ(gestures(), (std::vector<std::pair<int32_t, float>>{{6, RecordingHost::kBegin}, {6, RecordingHost::kEnd}}));
+    host.gestures.clear();
+
+    // A drag of the gain ring over three refreshes: one begin, values, and
+    // the end only after the mouse button is let go.
+    view.model.buttonDown(0, 100, false);
+    controller.refresh();
+    EXPECT_TRUE(host.gestures.empty());  // held but not moved: nothing pushed yet
+    view.model.mouseMove(80, false);
+    controller.refresh();
+    paintDial();
+    view.model.mouseMove(60, false);
+    controller.refresh();
+    paintDial();
+    EXPECT_EQ(gestures(), (std::vector<std::pair<int32_t, float>>{{1, RecordingHost::kBegin}}));
+    view.model.buttonUp(0);
+    controller.refresh();
+    EXPECT_EQ(gestures(), (std::vector<std::pair<int32_t, float>>{{1, RecordingHost::kBegin}, {1, RecordingHost::kEnd}}));
+
+    // Closing in the middle of a drag ends its gesture too.
+    host.gestures.clear();
+    view.model.buttonDown(1, 100, false);
+    view.model.mouseMove(90, false);
+    controller.refresh();
+    controller.closed();
+    EXPECT_EQ(gestures(), (std::vector<std::pair<int32_t, float>>{{2, RecordingHost::kBegin}, {2, RecordingHost::kEnd}}));
+}

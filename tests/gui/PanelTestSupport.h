@@ -11,12 +11,15 @@
 
 class RecordingHost : public PanelHost {
 public:
+    // A value sent, or a gesture's begin (kBegin) or end (kEnd).
+    static constexpr float kBegin = -100.0f, kEnd = -200.0f;
     struct Sent {
         int32_t index;
         float value;
     };
     float values[7] = {0.0f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f};
     std::vector<Sent> sent;
+    std::vector<Sent> gestures;  // begins and ends, in order
     ScopePoint ring[kScopeRingSize] = {};
     int32_t starts = 0, stops = 0, copies = 0;
 
@@ -26,6 +29,8 @@ public:
         values[index] = value;
         sent.push_back({index, value});
     }
+    void beginEdit(int32_t index) override { gestures.push_back({index, kBegin}); }
+    void endEdit(int32_t index) override { gestures.push_back({index, kEnd}); }
     void copyScope(ScopePoint (&out)[kScopeRingSize]) override
     {
         ++copies;
