@@ -11,6 +11,7 @@
 // then check that the Windows build agrees (ctest --preset windows -R golden),
 // and say which entries changed, and why, in the commit message.
 #include "LoadedPlugin.h"
+#include "engine/Parameters.h"
 #include "plugin/vst2abi.h"
 
 #include <gtest/gtest.h>
@@ -154,9 +155,9 @@ public:
         return effect->dispatcher(effect, opcode, index, value, ptr, opt);
     }
     void set(int32_t index, float value) { effect->setParameter(effect, index, value); }
-    void setAll(const float (&values)[7])
+    void setAll(const float (&values)[kNumParams])
     {
-        for (int32_t i = 0; i < 7; ++i) set(i, values[i]);
+        for (int32_t i = 0; i < kNumParams; ++i) set(i, values[i]);
     }
     void changeRate(float rate)
     {
@@ -218,7 +219,7 @@ private:
 
 // Oversmpl, Gain, Level, Triode, Voltage, Cap, Normaliz.
 constexpr float kSelect[3] = {0.0f, 0.5f, 1.0f};
-constexpr const char* kTubeNames[3] = {"12AX7", "12AT7", "12AU7"};
+const auto& kTubeNames = kTriodeNames;
 constexpr const char* kVoltNames[3] = {"150V", "250V", "350V"};
 constexpr const char* kCapNames[3] = {"0.47uF", "1uF", "22uF"};
 

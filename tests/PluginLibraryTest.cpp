@@ -2,6 +2,7 @@
 // point the way a host does it: every opcode's answer, text limits with
 // guard bytes, audio through the AEffect record, and effClose.
 #include "LoadedPlugin.h"
+#include "engine/Parameters.h"
 #include "plugin/vst2abi.h"
 
 #include <gtest/gtest.h>
@@ -91,7 +92,7 @@ TEST_F(PluginLibrary, RecordCarriesTheIdentity)
 {
     EXPECT_EQ(effect->magic, kEffectMagic);
     EXPECT_EQ(effect->numPrograms, 8);
-    EXPECT_EQ(effect->numParams, 7);
+    EXPECT_EQ(effect->numParams, kNumParams);
     EXPECT_EQ(effect->numInputs, 2);
     EXPECT_EQ(effect->numOutputs, 2);
     EXPECT_EQ(effect->flags & ~effFlagsHasEditor, effFlagsCanReplacing);
@@ -182,7 +183,7 @@ TEST_F(PluginLibrary, ProgramsAndParametersThroughTheRecord)
     EXPECT_EQ(effect->getParameter(effect, 1), 1.0f);
     effect->setParameter(effect, 1, 0.25f);
     EXPECT_EQ(effect->getParameter(effect, 1), 0.25f);
-    EXPECT_EQ(effect->getParameter(effect, 7), 0.0f);
+    EXPECT_EQ(effect->getParameter(effect, kNumParams), 0.0f);
     EXPECT_EQ(call(effSetProgram, 0, 8), 0);
     EXPECT_EQ(call(effGetProgram), 3);
     char name[] = "Edge";

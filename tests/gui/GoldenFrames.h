@@ -5,6 +5,8 @@
 // own fonts, so its lines are compared by where their ink lies, not by pixel.
 #pragma once
 
+#include "engine/Parameters.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,7 +20,7 @@ constexpr int32_t kTolerance = 2;
 
 struct State {
     const char* file;
-    float values[7];  // the seven parameters, set by the host before the editor opens
+    float values[kNumParams];  // the seven parameters, set by the host before the editor opens
     bool about;       // the logo clicked after opening
 };
 

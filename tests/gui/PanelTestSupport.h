@@ -4,6 +4,7 @@
 #pragma once
 
 #include "gui/panel/PanelHost.h"
+#include "engine/Parameters.h"
 #include "gui/panel/SkinPicture.h"
 
 #include <cstdint>
@@ -17,7 +18,12 @@ public:
         int32_t index;
         float value;
     };
-    float values[7] = {0.0f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f};
+    float values[kNumParams] = {};  // factory program 0, set by the constructor
+
+    RecordingHost()
+    {
+        for (int32_t i = 0; i < kNumParams; ++i) values[i] = kFactoryPrograms[0].values[i];
+    }
     std::vector<Sent> sent;
     std::vector<Sent> gestures;  // begins and ends, in order
     ScopePoint ring[kScopeRingSize] = {};

@@ -371,7 +371,7 @@ TEST_F(Editor, FramesMatchTheCommittedPictures)
     const bool write = std::getenv("Z5R_WRITE_GOLDEN_FRAMES") != nullptr;
     for (const golden::State& state : golden::kStates) {
         SCOPED_TRACE(state.file);
-        for (int32_t i = 0; i < 7; ++i) effect->setParameter(effect, i, state.values[i]);
+        for (int32_t i = 0; i < kNumParams; ++i) effect->setParameter(effect, i, state.values[i]);
         HWND editor = open();
         ASSERT_NE(editor, nullptr);
         pumpMessages(150);

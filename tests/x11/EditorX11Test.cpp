@@ -226,7 +226,7 @@ TEST_F(EditorX11, FramesMatchTheWindowsEditor)
 {
     for (const golden::State& state : golden::kStates) {
         SCOPED_TRACE(state.file);
-        for (int32_t i = 0; i < 7; ++i) effect->setParameter(effect, i, state.values[i]);
+        for (int32_t i = 0; i < kNumParams; ++i) effect->setParameter(effect, i, state.values[i]);
         const unsigned long editor = open();
         ASSERT_NE(editor, 0u);
         idle({effect}, 150);
@@ -258,7 +258,7 @@ TEST_F(EditorX11, HostChangesAndProgramsReachTheControlsAtTheNextRefresh)
     ASSERT_NE(editor, 0u);
     idle({effect}, 60);
     const golden::State& settings = golden::kStates[1];
-    for (int32_t i = 0; i < 7; ++i) effect->setParameter(effect, i, settings.values[i]);
+    for (int32_t i = 0; i < kNumParams; ++i) effect->setParameter(effect, i, settings.values[i]);
     idle({effect}, 80);
     const std::vector<uint32_t> moved = frame(editor), expected = goldenFrame(settings.file);
     EXPECT_EQ(golden::pixelsBeyondTolerance(moved, expected), 0) << golden::describeDifferences(moved, expected);
