@@ -112,9 +112,9 @@ TEST(BlockProcessing, GainAndLevelRiseSmoothlyFromZero)
     processBlock(*effect, testSignal(459));
     EXPECT_NEAR(effect->getEngine().getGainSmoothed() / gain, 1.0 - std::pow(0.99, 460), 1e-9);
     processBlock(*effect, testSignal(5000));
-    // Never snapped onto the target, but within the threshold of it.
-    EXPECT_LE(std::fabs(effect->getEngine().getGainSmoothed() - gain), 0.0001);
-    EXPECT_LE(std::fabs(effect->getEngine().getLevelSmoothed() - effect->getEngine().getLevelTarget()), 0.0001);
+    // Once within the threshold, each lands on its target.
+    EXPECT_EQ(effect->getEngine().getGainSmoothed(), gain);
+    EXPECT_EQ(effect->getEngine().getLevelSmoothed(), effect->getEngine().getLevelTarget());
 }
 
 TEST(BlockProcessing, OnlyARealChangeOfSettingReprepares)
