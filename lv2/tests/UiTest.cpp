@@ -73,9 +73,9 @@ struct Host {
     }
 };
 
-// The features three hosts pass at instantiate, in their order. jalv 1.6.6
-// (jalv.gtk3) as a UI that logs its features saw them; Ardour 7 and Qtractor
-// 0.9.3x as their sources and suil's X11-in-GTK wrapper (which Ardour goes
+// The features three hosts pass at instantiate, in their order: jalv 1.6.6
+// (jalv.gtk3) and Qtractor 0.9.31 as a UI that logs its features saw them,
+// Ardour 7 as its source and suil's X11-in-GTK wrapper (which it goes
 // through) build them. The editor reads only ui:parent, urid:map and
 // ui:resize; the rest get a block of zeros. jalv and Ardour (through suil)
 // name ui:idleInterface; Qtractor does not, and asks extension_data for it
@@ -97,8 +97,11 @@ const std::vector<const char*>& featureUris(HostKind kind)
         "http://lv2plug.in/ns/ext/state#loadDefaultState", "http://lv2plug.in/ns/ext/options#options",
         LV2_UI__portMap, LV2_UI__touch, LV2_UI__parent, LV2_UI__resize, LV2_UI__idleInterface};
     static const std::vector<const char*> qtractor = {
-        LV2_URID__map, LV2_URID__unmap, "http://lv2plug.in/ns/ext/state", "http://lv2plug.in/ns/ext/buf-size#fixedBlockLength",
-        "http://lv2plug.in/ns/ext/buf-size#boundedBlockLength", "http://lv2plug.in/ns/ext/data-access",
+        LV2_URID__map, LV2_URID__unmap, "http://lv2plug.in/ns/ext/state",
+        "http://lv2plug.in/ns/ext/buf-size#fixedBlockLength", "http://lv2plug.in/ns/ext/buf-size#boundedBlockLength",
+        "http://lv2plug.in/ns/ext/state#loadDefaultState", "http://lv2plug.in/ns/ext/state#mapPath",
+        "http://kxstudio.sf.net/ns/lv2ext/programs#Host", "http://ardour.org/lv2/midnam#update",
+        "http://lv2plug.in/ns/ext/options#options", "http://lv2plug.in/ns/ext/data-access",
         "http://lv2plug.in/ns/ext/instance-access", "http://kxstudio.sf.net/ns/lv2ext/external-ui#Host",
         "http://lv2plug.in/ns/extensions/ui#external", LV2_UI__portMap, LV2_UI__touch, LV2_UI__requestValue,
         LV2_UI__resize, LV2_UI__parent};
