@@ -2,8 +2,8 @@
 // (ui:parent), driven by the host's idle calls, its size told through
 // ui:resize where the host offers it. The idle interface is always there
 // through extension_data, whether or not the host also names it as a
-// feature: some hosts pass it, others (suil's Qt wrapper, under Qtractor)
-// only ask for it once the UI exists. The panel talks to the
+// feature: jalv and Ardour (through suil's GTK wrappers) pass it, Qtractor
+// and suil's Qt wrapper only ask for it once the UI exists. The panel talks to the
 // plug-in only through ports, never through the instance: a control the
 // user moves is written as a port value through the host's write function,
 // a port value the host reports moves the control at the panel's next
@@ -178,11 +178,20 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
     }
 }
 
-void cleanup(LV2UI_Handle handle) { liveEditors().remove(handle); }
+void cleanup(LV2UI_Handle handle)
+{
+    try {
+        liveEditors().remove(handle);
+    } catch (...) {
+    }
+}
 
 void portEvent(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t format, const void* buffer)
 {
-    liveEditors().with(handle, [&](Lv2Editor& editor) { editor.host.portEvent(port, size, format, buffer); });
+    try {
+        liveEditors().with(handle, [&](Lv2Editor& editor) { editor.host.portEvent(port, size, format, buffer); });
+    } catch (...) {
+    }
 }
 
 // Non-zero asks the host to close the UI: the panel closed itself (its
@@ -190,10 +199,13 @@ void portEvent(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t forma
 int idle(LV2UI_Handle handle)
 {
     bool open = false;
-    liveEditors().with(handle, [&](Lv2Editor& editor) {
-        editor.panel.idle();
-        open = editor.panel.isOpen();
-    });
+    try {
+        liveEditors().with(handle, [&](Lv2Editor& editor) {
+            editor.panel.idle();
+            open = editor.panel.isOpen();
+        });
+    } catch (...) {
+    }
     return open ? 0 : 1;
 }
 
