@@ -12,7 +12,11 @@
 
 namespace {
 
-// Gain and level move 1 % of the way per frame while further than this.
+// Gain and level move 1 % of the way per frame while further than this from
+// their target, and land on it once within: an absolute margin is large
+// beside a small target (a Level of -24 dB without normalisation is about
+// 0.0002), so stopping short would leave the resting level to depend on the
+// way it came.
 constexpr double kSmoothingThreshold = 0.0001;
 constexpr double kSmoothingFactor = 0.01;
 // Without normalisation the output sits 50 dB below the Level setting.
@@ -30,7 +34,10 @@ float continuousValue(float value) noexcept { return value >= 0.0f ? std::min(va
 
 void smoothToward(double& smoothed, double target) noexcept
 {
-    if (std::fabs(target - smoothed) > kSmoothingThreshold) smoothed += (target - smoothed) * kSmoothingFactor;
+    if (std::fabs(target - smoothed) > kSmoothingThreshold)
+        smoothed += (target - smoothed) * kSmoothingFactor;
+    else
+        smoothed = target;
 }
 
 #ifdef Z5R_LANES_SSE2

@@ -187,8 +187,8 @@ std::string plugin(bool withUi)
     if (withUi)
         t << "\n<" Z5R_LV2_UI_URI ">\n"
              "\ta ui:X11UI ;\n"
-             "\tlv2:requiredFeature ui:parent , ui:idleInterface , urid:map ;\n"
-             "\tlv2:optionalFeature ui:resize , ui:noUserResize ;\n"
+             "\tlv2:requiredFeature ui:parent , urid:map ;\n"
+             "\tlv2:optionalFeature ui:idleInterface , ui:resize , ui:noUserResize ;\n"
              "\tlv2:extensionData ui:idleInterface ;\n"
              "\tui:portNotification [\n"
              "\t\tui:plugin <" Z5R_LV2_URI "> ;\n"

@@ -1,6 +1,9 @@
 // The editor as an LV2 UI: the X11 panel inside the window the host gives
-// (ui:parent), driven by the host's idle calls (ui:idleInterface), its size
-// told through ui:resize where the host offers it. The panel talks to the
+// (ui:parent), driven by the host's idle calls, its size told through
+// ui:resize where the host offers it. The idle interface is always there
+// through extension_data, whether or not the host also names it as a
+// feature: jalv and Ardour (through suil's GTK wrappers) pass it, Qtractor
+// and suil's Qt wrapper only ask for it once the UI exists. The panel talks to the
 // plug-in only through ports, never through the instance: a control the
 // user moves is written as a port value through the host's write function,
 // a port value the host reports moves the control at the panel's next
@@ -9,6 +12,13 @@
 //
 // Every call, from the host and into the panel, comes from the host's UI
 // thread. Nothing here throws across the C interface.
+//
+// The handle the host holds is a serial number, not the editor's address:
+// a host may still pass it after cleanup, or pass a null one (suil's GTK
+// wrappers clean the UI up when its window goes and null the handle, while
+// the host's update timer goes on forwarding port events). Such a call
+// finds no editor and does nothing. The same lock keeps a port event from
+// another thread out of a running idle and out of cleanup.
 #include "gui/panel/PanelHost.h"
 #include "gui/x11/X11Editor.h"
 #include "lv2/PortMap.h"
@@ -21,6 +31,9 @@
 
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -93,13 +106,54 @@ struct Lv2Editor {
     Lv2Editor(LV2UI_Write_Function write, LV2UI_Controller controller) : host(write, controller, urids), panel(host) {}
 };
 
-// Whether the host offers a feature at all: some carry no data (the idle
-// interface), so lv2_features_data cannot tell.
-bool hasFeature(const LV2_Feature* const* features, const char* uri)
+// The editors alive in this process, by the serial number their host holds.
+// Recursive: the panel's writes during idle reach the host, which may answer
+// at once with a port event on the same thread.
+class LiveEditors {
+public:
+    LV2UI_Handle add(std::unique_ptr<Lv2Editor> editor)
+    {
+        std::lock_guard<std::recursive_mutex> hold(mutex);
+        // Zero stays unused: it reads as the null handle.
+        if (++lastSerial == 0) ++lastSerial;
+        editors.emplace_back(lastSerial, std::move(editor));
+        return reinterpret_cast<LV2UI_Handle>(lastSerial);
+    }
+    // Runs `use` on the editor under the lock; false when there is none.
+    template <typename Use>
+    bool with(LV2UI_Handle handle, Use&& use)
+    {
+        std::lock_guard<std::recursive_mutex> hold(mutex);
+        for (auto& [serial, editor] : editors)
+            if (reinterpret_cast<LV2UI_Handle>(serial) == handle) {
+                use(*editor);
+                return true;
+            }
+        return false;
+    }
+    // Destroys the editor, still under the lock: a port event waiting for it
+    // then finds nothing.
+    void remove(LV2UI_Handle handle)
+    {
+        std::lock_guard<std::recursive_mutex> hold(mutex);
+        for (auto e = editors.begin(); e != editors.end(); ++e)
+            if (reinterpret_cast<LV2UI_Handle>(e->first) == handle) {
+                editors.erase(e);
+                return;
+            }
+    }
+
+private:
+    std::recursive_mutex mutex;
+    uintptr_t lastSerial = 0;
+    std::vector<std::pair<uintptr_t, std::unique_ptr<Lv2Editor>>> editors;
+};
+
+// Never destroyed: a host thread may still call in while the process exits.
+LiveEditors& liveEditors()
 {
-    for (const LV2_Feature* const* f = features; f && *f; ++f)
-        if (std::strcmp((*f)->URI, uri) == 0) return true;
-    return false;
+    static LiveEditors* live = new LiveEditors;
+    return *live;
 }
 
 LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const char*, LV2UI_Write_Function write,
@@ -110,7 +164,7 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
         const auto* map = static_cast<const LV2_URID_Map*>(lv2_features_data(features, LV2_URID__map));
         // The window id travels in the pointer's bits.
         const auto parent = reinterpret_cast<uintptr_t>(lv2_features_data(features, LV2_UI__parent));
-        if (!map || !parent || !hasFeature(features, LV2_UI__idleInterface)) return nullptr;
+        if (!map || !parent) return nullptr;
 
         auto editor = std::make_unique<Lv2Editor>(write, controller);
         if (!editor->urids.map(*map)) return nullptr;
@@ -118,26 +172,41 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
         *widget = reinterpret_cast<LV2UI_Widget>(static_cast<uintptr_t>(editor->panel.window()));
         if (const auto* resize = static_cast<const LV2UI_Resize*>(lv2_features_data(features, LV2_UI__resize)))
             if (resize->ui_resize) resize->ui_resize(resize->handle, X11Editor::kWidth, X11Editor::kHeight);
-        return editor.release();
+        return liveEditors().add(std::move(editor));
     } catch (...) {
         return nullptr;
     }
 }
 
-void cleanup(LV2UI_Handle handle) { delete static_cast<Lv2Editor*>(handle); }
+void cleanup(LV2UI_Handle handle)
+{
+    try {
+        liveEditors().remove(handle);
+    } catch (...) {
+    }
+}
 
 void portEvent(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t format, const void* buffer)
 {
-    static_cast<Lv2Editor*>(handle)->host.portEvent(port, size, format, buffer);
+    try {
+        liveEditors().with(handle, [&](Lv2Editor& editor) { editor.host.portEvent(port, size, format, buffer); });
+    } catch (...) {
+    }
 }
 
 // Non-zero asks the host to close the UI: the panel closed itself (its
-// parent window went, or the X server did).
+// parent window went, or the X server did), or the handle is gone.
 int idle(LV2UI_Handle handle)
 {
-    auto* editor = static_cast<Lv2Editor*>(handle);
-    editor->panel.idle();
-    return editor->panel.isOpen() ? 0 : 1;
+    bool open = false;
+    try {
+        liveEditors().with(handle, [&](Lv2Editor& editor) {
+            editor.panel.idle();
+            open = editor.panel.isOpen();
+        });
+    } catch (...) {
+    }
+    return open ? 0 : 1;
 }
 
 const LV2UI_Idle_Interface kIdleInterface = {idle};

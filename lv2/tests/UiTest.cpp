@@ -14,6 +14,7 @@
 #include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -72,6 +73,46 @@ struct Host {
     }
 };
 
+// The features three hosts pass at instantiate, in their order: jalv 1.6.6
+// (jalv.gtk3) and Qtractor 0.9.31 as a UI that logs its features saw them,
+// Ardour 7 as its source and suil's X11-in-GTK wrapper (which it goes
+// through) build them. The editor reads only ui:parent, urid:map and
+// ui:resize; the rest get a block of zeros. jalv and Ardour (through suil)
+// name ui:idleInterface; Qtractor does not, and asks extension_data for it
+// once the UI exists.
+enum class HostKind { Ours, Jalv, Ardour, Qtractor };
+
+const std::vector<const char*>& featureUris(HostKind kind)
+{
+    static const std::vector<const char*> ours = {LV2_UI__parent, LV2_URID__map, LV2_UI__idleInterface,
+                                                  LV2_UI__resize};
+    static const std::vector<const char*> jalv = {
+        LV2_URID__map, LV2_URID__unmap, "http://lv2plug.in/ns/ext/instance-access",
+        "http://lv2plug.in/ns/ext/data-access", "http://lv2plug.in/ns/ext/log#log", LV2_UI__parent,
+        "http://lv2plug.in/ns/ext/options#options", LV2_UI__idleInterface, LV2_UI__requestValue, LV2_UI__portMap,
+        LV2_UI__resize};
+    static const std::vector<const char*> ardour = {
+        "http://lv2plug.in/ns/ext/instance-access", "http://lv2plug.in/ns/ext/data-access",
+        "http://lv2plug.in/ns/ext/state#makePath", LV2_URID__map, LV2_URID__unmap, "http://lv2plug.in/ns/ext/log#log",
+        "http://lv2plug.in/ns/ext/state#loadDefaultState", "http://lv2plug.in/ns/ext/options#options",
+        LV2_UI__portMap, LV2_UI__touch, LV2_UI__parent, LV2_UI__resize, LV2_UI__idleInterface};
+    static const std::vector<const char*> qtractor = {
+        LV2_URID__map, LV2_URID__unmap, "http://lv2plug.in/ns/ext/state",
+        "http://lv2plug.in/ns/ext/buf-size#fixedBlockLength", "http://lv2plug.in/ns/ext/buf-size#boundedBlockLength",
+        "http://lv2plug.in/ns/ext/state#loadDefaultState", "http://lv2plug.in/ns/ext/state#mapPath",
+        "http://kxstudio.sf.net/ns/lv2ext/programs#Host", "http://ardour.org/lv2/midnam#update",
+        "http://lv2plug.in/ns/ext/options#options", "http://lv2plug.in/ns/ext/data-access",
+        "http://lv2plug.in/ns/ext/instance-access", "http://kxstudio.sf.net/ns/lv2ext/external-ui#Host",
+        "http://lv2plug.in/ns/extensions/ui#external", LV2_UI__portMap, LV2_UI__touch, LV2_UI__requestValue,
+        LV2_UI__resize, LV2_UI__parent};
+    switch (kind) {
+    case HostKind::Jalv: return jalv;
+    case HostKind::Ardour: return ardour;
+    case HostKind::Qtractor: return qtractor;
+    default: return ours;
+    }
+}
+
 class Lv2Ui : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -99,19 +140,27 @@ protected:
         EXPECT_EQ(TestDisplay::errors(), errorsBefore) << "the host's connection received X errors";
     }
 
-    LV2UI_Handle instantiate(const char* pluginUri = Z5R_LV2_URI)
+    LV2UI_Handle instantiate(const char* pluginUri = Z5R_LV2_URI, HostKind kind = HostKind::Ours)
     {
-        const LV2_Feature parentFeature{LV2_UI__parent, reinterpret_cast<void*>(static_cast<uintptr_t>(parent))};
-        const LV2_Feature mapFeature{LV2_URID__map, &host.map};
-        const LV2_Feature idleFeature{LV2_UI__idleInterface, nullptr};
-        const LV2_Feature resizeFeature{LV2_UI__resize, &host.resize};
-        const LV2_Feature* features[] = {&parentFeature, &mapFeature, &idleFeature, &resizeFeature, nullptr};
+        static const uint64_t zeros[32] = {};
+        std::vector<LV2_Feature> features;
+        for (const char* uri : featureUris(kind)) {
+            void* data = const_cast<uint64_t*>(zeros);
+            if (std::strcmp(uri, LV2_UI__parent) == 0) data = reinterpret_cast<void*>(static_cast<uintptr_t>(parent));
+            if (std::strcmp(uri, LV2_URID__map) == 0) data = &host.map;
+            if (std::strcmp(uri, LV2_UI__resize) == 0) data = &host.resize;
+            if (std::strcmp(uri, LV2_UI__idleInterface) == 0) data = nullptr;
+            features.push_back({uri, data});
+        }
+        std::vector<const LV2_Feature*> list;
+        for (const LV2_Feature& f : features) list.push_back(&f);
+        list.push_back(nullptr);
         return uiDescriptor()->instantiate(uiDescriptor(), pluginUri, Z5R_LV2_BUNDLE_PATH "/", Host::write, &host,
-                                           &widget, features);
+                                           &widget, list.data());
     }
-    void open()
+    void open(HostKind kind = HostKind::Ours)
     {
-        ui = instantiate();
+        ui = instantiate(Z5R_LV2_URI, kind);
         ASSERT_NE(ui, nullptr);
         idleInterface = static_cast<const LV2UI_Idle_Interface*>(uiDescriptor()->extension_data(LV2_UI__idleInterface));
         ASSERT_NE(idleInterface, nullptr);
@@ -283,6 +332,117 @@ TEST_F(Lv2Ui, AskedToCloseWhenTheParentGoesFirst)
     x.destroy(parent);
     parent = 0;
     EXPECT_EQ(idle(30), 1);
+}
+
+// Each host's features open the panel, and each drives it the same way:
+// through the idle interface that extension_data gives.
+TEST_F(Lv2Ui, OpensWithTheFeaturesOfJalvArdourAndQtractor)
+{
+    for (HostKind kind : {HostKind::Jalv, HostKind::Ardour, HostKind::Qtractor}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        host.writes.clear();
+        host.size = {0, 0};
+        open(kind);
+        ASSERT_NE(ui, nullptr);
+        EXPECT_EQ(host.size, std::make_pair(kWidth, kHeight));
+        EXPECT_TRUE(shows("panel-default.png"));
+        const golden::State& moved = golden::kStates[1];
+        for (int32_t i = 0; i < kNumParams; ++i) portValue(i, portFromNormalized(i, moved.values[i]));
+        EXPECT_TRUE(shows(moved.file));
+        EXPECT_TRUE(host.writes.empty());
+        uiDescriptor()->cleanup(ui);
+        ui = nullptr;
+        x.sync();
+        EXPECT_TRUE(x.children(parent).empty());
+    }
+    // Without a parent or a URID map there is nothing to draw in or to read
+    // the scope with.
+    const LV2_Feature mapFeature{LV2_URID__map, &host.map};
+    const LV2_Feature parentFeature{LV2_UI__parent, reinterpret_cast<void*>(static_cast<uintptr_t>(parent))};
+    const LV2_Feature* noParent[] = {&mapFeature, nullptr};
+    const LV2_Feature* noMap[] = {&parentFeature, nullptr};
+    EXPECT_EQ(uiDescriptor()->instantiate(uiDescriptor(), Z5R_LV2_URI, "", Host::write, &host, &widget, noParent),
+              nullptr);
+    EXPECT_EQ(uiDescriptor()->instantiate(uiDescriptor(), Z5R_LV2_URI, "", Host::write, &host, &widget, noMap),
+              nullptr);
+}
+
+// What suil's X11-in-GTK wrappers do when the editor's window goes while
+// the host still runs (jalv at quit): clean the UI up and null the handle,
+// while the host's update timer goes on forwarding port events and idles
+// through the same functions. Null and cleaned-up handles do nothing, and a
+// later editor is not reached through an earlier one's handle.
+TEST_F(Lv2Ui, PortEventsAndIdleOnANullOrCleanedUpHandleDoNothing)
+{
+    open();
+    const LV2UI_Handle first = ui;
+    uiDescriptor()->cleanup(first);
+    ui = nullptr;
+
+    const float gain = 30.0f;
+    std::vector<uint8_t> scope(64, 0);
+    for (LV2UI_Handle h : {LV2UI_Handle(nullptr), first}) {
+        uiDescriptor()->port_event(h, kPortGain, sizeof(float), 0, &gain);
+        uiDescriptor()->port_event(h, kPortScope, static_cast<uint32_t>(scope.size()), urids.atomEventTransfer,
+                                   scope.data());
+        EXPECT_EQ(idleInterface->idle(h), 1);  // nothing to drive: close
+        uiDescriptor()->cleanup(h);
+    }
+
+    open();
+    ASSERT_NE(ui, first);
+    ASSERT_TRUE(shows("panel-default.png"));
+    uiDescriptor()->port_event(first, kPortGain, sizeof(float), 0, &gain);
+    idle(60);
+    EXPECT_TRUE(shows("panel-default.png"));
+}
+
+// Port events hammered from another thread while this one idles the editor
+// and then cleans it up: none may reach a destroyed editor, and none may
+// race with the panel's own reads (run under ThreadSanitizer and
+// AddressSanitizer too).
+TEST_F(Lv2Ui, PortEventsFromAnotherThreadDuringCleanupAreHarmless)
+{
+    std::vector<ScopePoint> points(64, ScopePoint{0.5f, -0.5f, 0.25f, -0.25f});
+    std::vector<uint8_t> buffer(scopeEventBytes(64) + 64);
+    LV2_Atom_Forge forge;
+    lv2_atom_forge_init(&forge, &host.map);
+    lv2_atom_forge_set_buffer(&forge, buffer.data(), static_cast<uint32_t>(buffer.size()));
+    LV2_Atom_Forge_Frame sequence;
+    lv2_atom_forge_sequence_head(&forge, &sequence, 0);
+    ASSERT_EQ(writeScopeEvent(forge, urids, points.data(), 64), 64);
+    lv2_atom_forge_pop(&forge, &sequence);
+    const auto* event = lv2_atom_sequence_begin(&reinterpret_cast<LV2_Atom_Sequence*>(buffer.data())->body);
+    const uint32_t eventBytes = sizeof(LV2_Atom) + event->body.size;
+
+    for (int32_t round = 0; round < 4; ++round) {
+        open();  // the scope runs while the editor is open: its events take the longest branch
+        std::atomic<LV2UI_Handle> target{ui};
+        std::atomic<bool> stop{false};
+        std::atomic<int64_t> sent{0};
+        std::thread hammer([&] {
+            for (int32_t i = 0; !stop.load(); ++i) {
+                const LV2UI_Handle h = target.load();
+                const float value = static_cast<float>(i % 48) - 12.0f;
+                uiDescriptor()->port_event(h, kPortGain, sizeof(float), 0, &value);
+                uiDescriptor()->port_event(h, kPortScope, eventBytes, urids.atomEventTransfer, &event->body);
+                sent.fetch_add(1);
+            }
+        });
+        while (sent.load() < 200) idle(10);
+        idle(40);
+        uiDescriptor()->cleanup(ui);
+        const int64_t atCleanup = sent.load();
+        while (sent.load() < atCleanup + 200) std::this_thread::yield();
+        target.store(nullptr);
+        const int64_t atNull = sent.load();
+        while (sent.load() < atNull + 200) std::this_thread::yield();
+        stop = true;
+        hammer.join();
+        ui = nullptr;
+        x.sync();
+        EXPECT_TRUE(x.children(parent).empty());
+    }
 }
 
 }  // namespace
