@@ -388,7 +388,7 @@ void Vst3Effect::render(const float* inL, const float* inR, float* outL, float* 
                 float delayed = from >= 0 ? dry[c][from] : before[c][kHistory + from];
                 if (!std::isfinite(delayed)) delayed = 0.0f;
                 const float wet = outs[c][k];
-                outs[c][k] = mix >= 1.0f ? delayed : wet * (1.0f - mix) + delayed * mix;
+                outs[c][k] = mix >= 1.0f ? delayed : mix <= 0.0f ? wet : wet * (1.0f - mix) + delayed * mix;
             }
         }
     }
