@@ -118,14 +118,21 @@ cat >"$config/export/z5r-float.preset" <<'EOF'
 </ExportPreset>
 EOF
 
-# Cases: name, LV2 port values, normalized values (VST 2.4 and VST3).
+# Cases: name, LV2 port values, VST 2.4 normalized values, VST3 plain
+# values. Ardour's Lua API sets a VST3 parameter by its plain value (what
+# normalizedParamToPlain gives: dB for Gain and Level, the step for the
+# switches and choices), not by its normalized one.
 cat >"$work/common.lua" <<EOF
 out = "$work/out"
 cases = {
-	{ "12at7",   { 0, 24, -6, 1, 250, 1, 0 },  { 0, 0.75, 0.375, 0.5, 0.5, 0.5, 0 } },
-	{ "16x-top", { 1, 36, 24, 2, 350, 22, 1 }, { 1, 1, 1, 1, 1, 1, 1 } },
-	{ "default", { 0, 12, 0, 0, 150, 0.47, 0 }, { 0, 0.5, 0.5, 0, 0, 0, 0 } },
+	{ "12at7",   { 0, 24, -6, 1, 250, 1, 0 },   { 0, 0.75, 0.375, 0.5, 0.5, 0.5, 0 }, { 0, 24, -6, 1, 1, 1, 0 } },
+	{ "16x-top", { 1, 36, 24, 2, 350, 22, 1 },  { 1, 1, 1, 1, 1, 1, 1 },             { 1, 36, 24, 2, 2, 2, 1 } },
+	{ "default", { 0, 12, 0, 0, 150, 0.47, 0 }, { 0, 0.5, 0.5, 0, 0, 0, 0 },         { 0, 12, 0, 0, 0, 0, 0 } },
 }
+function values (c, kind)
+	if kind == "lv2" then return c[2] elseif kind == "vst" then return c[3] end
+	return c[4]
+end
 function export (name)
 	local e = Session:simple_export ()
 	e:set_name (name)
@@ -158,7 +165,7 @@ for _, c in ipairs (cases) do
 			print ("no plug-in", kind)
 		else
 			bus:add_processor_by_index (p, 1, nil, false)
-			for i, v in ipairs (kind == "lv2" and c[2] or c[3]) do
+			for i, v in ipairs (values (c, kind)) do
 				ARDOUR.LuaAPI.set_processor_param (p, i - 1, v)
 			end
 			p:activate ()
@@ -183,7 +190,7 @@ local bus = Session:new_audio_route (2, 2, nil, 1, "Z5R", ARDOUR.PresentationInf
 bus:add_processor_by_index (ARDOUR.LuaAPI.new_luaproc (Session, "Z5R Test Signal"), 0, nil, true)
 local p = new_plugin ("vst3")
 bus:add_processor_by_index (p, 1, nil, false)
-for i, v in ipairs (cases[1][3]) do
+for i, v in ipairs (values (cases[1], "vst3")) do
 	ARDOUR.LuaAPI.set_processor_param (p, i - 1, v)
 end
 p:activate ()
@@ -261,7 +268,7 @@ for try in 1 2 3; do
     complete reopened && grep -q "restored values" "$work/reopen-$try.log" && break
     echo "Ardour try $try did not save and reopen (logs: $work/save-$try.log $work/reopen-$try.log)"
 done
-if grep -q "restored values 0.000000 0.750000 0.375000 0.500000 0.500000 0.500000 0.000000" \
+if grep -q "restored values 0.000000 24.000000 -6.000000 1.000000 1.000000 1.000000 0.000000" \
     "$work/reopen-$try.log"; then
     echo "ok   reopened session: $(grep 'restored values' "$work/reopen-$try.log")"
 else
