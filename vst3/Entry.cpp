@@ -132,6 +132,19 @@ Factory factory;
 Z5R_VST3_EXPORT vst3::IPluginFactory* VST3_CALL GetPluginFactory() { return &vst3::factory; }
 
 #if defined(_WIN32)
+#include <windows.h>
+
+#include "plugin/ModuleHandle.h"
+
+// The editor finds its window class and skin resources through it.
+void* moduleHandle = nullptr;
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD, LPVOID)
+{
+    moduleHandle = instance;
+    return TRUE;
+}
+
 // [UI thread] Load and unload: nothing to set up beyond what loading did.
 Z5R_VST3_EXPORT bool VST3_CALL InitDll() { return true; }
 Z5R_VST3_EXPORT bool VST3_CALL ExitDll() { return true; }
