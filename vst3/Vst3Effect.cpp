@@ -160,8 +160,7 @@ tresult Vst3Effect::activateBus(MediaType type, BusDirection dir, int32_t index,
 
 tresult Vst3Effect::setActive(TBool state)
 {
-    active = state != 0;
-    if (active) {
+    if (state) {
         engine.prepareTables();
         // A fresh start: the bypass switch as it stands, no fade under way.
         mix = bypass.load() ? 1.0f : 0.0f;

@@ -151,13 +151,12 @@ private:
     TubeEngine engine;
     ProgramBank bank;
     IComponentHandler* handler = nullptr;  // held with a reference
-    FUnknown* hostContext = nullptr;       // not held: the host outlives the instance's use of it
+    FUnknown* hostContext = nullptr;       // held with a reference from initialize to terminate
 
     std::atomic<int32_t> inChannels{2};
     std::atomic<int32_t> outChannels{2};
     std::atomic<bool> bypass{false};
     std::atomic<int32_t> announcedLatency{0};
-    bool active = false;
 
     // Audio thread only: the bypass fade, its input history for the latency
     // the dry path repeats, and room for the dry input of one chunk.
