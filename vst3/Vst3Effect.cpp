@@ -328,6 +328,11 @@ tresult Vst3Effect::process(ProcessData& data)
             pos = end;
         }
         out->silenceFlags = 0;
+    } else if (n > 0 && out && out->channelBuffers32 && data.symbolicSampleSize == kSample32) {
+        // Outputs without inputs carry silence, never stale memory.
+        for (int32_t c = 0; c < out->numChannels; ++c)
+            if (float* channel = out->channelBuffers32[c]) std::memset(channel, 0, sizeof(float) * static_cast<size_t>(n));
+        out->silenceFlags = out->numChannels >= 64 ? ~0ull : (1ull << out->numChannels) - 1;
     }
     for (; next < count; ++next) applyPoint(points[next].id, points[next].value);
     for (ParamID id = 0; id < static_cast<ParamID>(kParameterCount); ++id)

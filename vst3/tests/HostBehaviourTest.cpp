@@ -460,10 +460,10 @@ TEST(Buses, StereoMonoAndMonoToStereoOnlyKeepingTheArrangementOtherwise)
     EXPECT_EQ(instance.component->getBusCount(kEvent, kInput), 0);
     EXPECT_EQ(p->canProcessSampleSize(kSample64), kResultFalse);
 
+
     // Mono to mono processes one channel and writes one.
     instance.start(48000.0);
     Block b(256);
-    std::vector<float> untouched(256, 5.0f);
     instance.process({b.left.data()}, {b.outL.data()}, 256);
     Instance stereoRef;
     SpeakerArrangement m = kArrMono, s = kArrStereo;
@@ -476,6 +476,29 @@ TEST(Buses, StereoMonoAndMonoToStereoOnlyKeepingTheArrangementOtherwise)
         ASSERT_EQ(bitsOf(b.outL[i]), bitsOf(ref.outL[i]));
         ASSERT_EQ(bitsOf(ref.outR[i]), bitsOf(ref.outL[i]));  // mono to stereo: both outputs
     }
+
+    // Outputs without inputs get silence, and a block of no frames with
+    // parameter points still takes the points.
+    std::vector<float> l(64, 7.0f), r(64, 7.0f);
+    ProcessData data{};
+    AudioBusBuffers out{};
+    float* outs[2] = {l.data(), r.data()};
+    out.numChannels = 2;
+    out.channelBuffers32 = outs;
+    data.symbolicSampleSize = kSample32;
+    data.numSamples = 64;
+    data.numOutputs = 1;
+    data.outputs = &out;
+    ASSERT_EQ(p->process(data), kResultOk);
+    EXPECT_EQ(l, std::vector<float>(64, 0.0f));
+    EXPECT_EQ(r, std::vector<float>(64, 0.0f));
+    Changes changes;
+    changes.add(kParamGain, 0, 0.25);
+    ProcessData flush{};
+    flush.symbolicSampleSize = kSample32;
+    flush.inputParameterChanges = &changes;
+    ASSERT_EQ(p->process(flush), kResultOk);
+    EXPECT_EQ(instance.controller->getParamNormalized(kParamGain), 0.25);
 }
 
 // --- Programs ---
