@@ -104,6 +104,12 @@ if(TARGET z5r_lv2_dsp)
               ${CMAKE_BINARY_DIR}/KorvaneZ5R.lv2/presets.ttl)
 endif()
 
+if(TARGET KorvaneZ5R_vst3)
+    z5r_install_format(VST3 SUBDIR KorvaneZ5R.vst3/Contents/x86_64-linux TARGETS KorvaneZ5R_vst3)
+    z5r_install_format(VST3 SUBDIR KorvaneZ5R.vst3/Contents/Resources
+        FILES ${CMAKE_BINARY_DIR}/KorvaneZ5R.vst3/Contents/Resources/moduleinfo.json)
+endif()
+
 # The install and uninstall steps into a scratch prefix.
 find_program(Z5R_LV2LS lv2ls)
 add_test(NAME install.scratch

@@ -33,7 +33,11 @@ inline constexpr char kClapId[] = "example.qmv.korvane-z5r";
 
 // VST3 class identifiers, as four 32-bit words written the way the
 // interface's own identifiers are (the first word's byte order differs
-// between Windows and other systems; the adapter lays them out).
+// between Windows and other systems; the adapter lays them out). Saved
+// projects find the effect by the processor's identifier: it never changes.
+// The effect is one object that is also its own edit controller, so the
+// controller's identifier is reserved, never given to anything else, for a
+// controller apart should one ever be needed.
 struct ClassId {
     uint32_t l1, l2, l3, l4;
 };
