@@ -347,7 +347,7 @@ TEST_F(Lv2Ui, OpensWithTheFeaturesOfJalvArdourAndQtractor)
         EXPECT_EQ(host.size, std::make_pair(kWidth, kHeight));
         EXPECT_TRUE(shows("panel-default.png"));
         const golden::State& moved = golden::kStates[1];
-        for (int32_t i = 0; i < kNumParams; ++i) portValue(i, portFromNormalized(i, moved.values[i]));
+        for (int32_t i = 0; i < kNumParams; ++i) portValue(i, physicalFromNormalized(i, moved.values[i]));
         EXPECT_TRUE(shows(moved.file));
         EXPECT_TRUE(host.writes.empty());
         uiDescriptor()->cleanup(ui);
