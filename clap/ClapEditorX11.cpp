@@ -88,11 +88,16 @@ X11ClapEditor* editorOf(const clap_plugin_t* plugin) noexcept
     return static_cast<X11ClapEditor*>(self(plugin).editor());
 }
 
-bool CLAP_ABI isApiSupported(const clap_plugin_t* plugin, const char* api, bool floating)
+// The editor is an embedded X11 window. Hosts probe this with a bare host
+// record when they scan (one that offers no extension at all), so the
+// answer depends on the API alone; create() is where a host without a
+// timer and a descriptor watch is told the editor cannot run.
+bool CLAP_ABI isApiSupported(const clap_plugin_t*, const char* api, bool floating)
 {
-    const ClapEffect& effect = self(plugin);
-    return api && std::string_view(api) == CLAP_WINDOW_API_X11 && !floating && effect.hostTimer() && effect.hostFd();
+    return api && std::string_view(api) == CLAP_WINDOW_API_X11 && !floating;
 }
+
+bool hostCanDriveEditor(const ClapEffect& effect) { return effect.hostTimer() && effect.hostFd(); }
 
 bool CLAP_ABI preferredApi(const clap_plugin_t* plugin, const char** api, bool* floating)
 {
@@ -104,7 +109,7 @@ bool CLAP_ABI preferredApi(const clap_plugin_t* plugin, const char** api, bool* 
 
 bool CLAP_ABI create(const clap_plugin_t* plugin, const char* api, bool floating)
 {
-    if (!isApiSupported(plugin, api, floating)) return false;
+    if (!isApiSupported(plugin, api, floating) || !hostCanDriveEditor(self(plugin))) return false;
     try {
         self(plugin).editorSlot() = std::make_unique<X11ClapEditor>(self(plugin));
     } catch (...) {
