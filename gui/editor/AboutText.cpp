@@ -1,6 +1,6 @@
 // The about image's text on Windows, drawn once when the editor is made
 // with the platform's heavy sans-serif fonts (rows in gui/panel/AboutText.h).
-#include "gui/editor/TubeEditor.h"
+#include "gui/editor/Win32Panel.h"
 #include "gui/panel/AboutText.h"
 
 #include <cstdio>
@@ -26,7 +26,7 @@ COLORREF colourOf(uint32_t rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0x
 
 }  // namespace
 
-void TubeEditor::drawAboutText()
+void Win32Panel::drawAboutText()
 {
     HDC screen = GetWindowDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);

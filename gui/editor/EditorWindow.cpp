@@ -1,11 +1,11 @@
 // The editor's main window: painting the panel or the about image, and its
 // messages handed to the controller: clicks on the panel (the about
 // toggle), LED button notifications, and the 20 ms refresh timer.
-#include "gui/editor/TubeEditor.h"
+#include "gui/editor/Win32Panel.h"
 
 #include <windowsx.h>
 
-void TubeEditor::paint(HDC given)
+void Win32Panel::paint(HDC given)
 {
     PAINTSTRUCT ps{};
     HDC target = given ? given : BeginPaint(window, &ps);
@@ -26,9 +26,9 @@ void TubeEditor::paint(HDC given)
     }
 }
 
-LRESULT CALLBACK TubeEditor::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT CALLBACK Win32Panel::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    auto* self = reinterpret_cast<TubeEditor*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    auto* self = reinterpret_cast<Win32Panel*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (!self) return DefWindowProcA(hwnd, message, wParam, lParam);
     switch (message) {
     case WM_PAINT:

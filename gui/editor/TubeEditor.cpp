@@ -1,54 +1,13 @@
 #include "gui/editor/TubeEditor.h"
 
-#include "gui/controls/SkinImage.h"
-#include "plugin/ModuleHandle.h"
 #include "plugin/TubeEffect.h"
-
-namespace {
-
-constexpr const char* kWindowClass = "KTubeWndClass";
-constexpr const char* kWindowName = "KorvaneZ5RWnd";
-
-// Editors alive in the process: the first registers the main window class,
-// the last unregisters it.
-int32_t livingEditors = 0;
-
-HMODULE module() { return static_cast<HMODULE>(moduleHandle); }
-
-using panel::kLeftTraceButton;
-using panel::kNormalizeButton;
-using panel::kOversampleButton;
-using panel::kRightTraceButton;
-
-}  // namespace
 
 EditorBase* createEditor(TubeEffect* effect) { return new TubeEditor(effect); }
 
-void TubeEditor::registerWindowClass()
+TubeEditor::TubeEditor(TubeEffect* effect) : EditorBase(effect), host(*effect), panel(host)
 {
-    WNDCLASSA wc{};
-    wc.style = 0;
-    wc.lpfnWndProc = windowProc;
-    wc.hInstance = module();
-    wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-    wc.lpszClassName = kWindowClass;
-    RegisterClassA(&wc);  // a failure shows as a window that cannot be made
-}
-
-TubeEditor::TubeEditor(TubeEffect* effect) : EditorBase(effect), host(*effect), controller(host, *this)
-{
-    if (livingEditors == 0) registerWindowClass();
-    ++livingEditors;
-
-    backdrop = LoadPngResource(module(), panel::kPanelSkin);
-    aboutImage = LoadPngResource(module(), panel::kAboutSkin);
-    drawAboutText();
-    BITMAP size{};
-    if (backdrop && GetObjectA(backdrop, sizeof(size), &size)) {
-        rect.right = static_cast<int16_t>(size.bmWidth);
-        rect.bottom = static_cast<int16_t>(size.bmHeight);
-    }
-
+    rect.right = static_cast<int16_t>(panel.width());
+    rect.bottom = static_cast<int16_t>(panel.height());
     effect->setEditor(this);
     effect->hasEditor(true);
 }
@@ -58,10 +17,6 @@ TubeEditor::~TubeEditor()
     effect->setEditor(nullptr);
     effect->hasEditor(false);
     TubeEditor::close();
-    if (backdrop) DeleteObject(backdrop);
-    if (aboutImage) DeleteObject(aboutImage);
-    backdrop = aboutImage = nullptr;
-    if (--livingEditors == 0) UnregisterClassA(kWindowClass, module());
 }
 
 bool TubeEditor::getRect(ERect** out)
@@ -73,69 +28,13 @@ bool TubeEditor::getRect(ERect** out)
 
 bool TubeEditor::open(void* parentWindow)
 {
-    // A host that opens the editor again without closing it gets one window,
-    // not a second one beside an orphan that outlives the editor.
-    if (window) close();
     systemWindow = parentWindow;
-    window = CreateWindowExA(0, kWindowClass, kWindowName, WS_CHILD, rect.left, rect.top, rect.right - rect.left,
-                             rect.bottom - rect.top, static_cast<HWND>(parentWindow), nullptr, module(), nullptr);
-    if (!window) {
-        close();
-        return false;
-    }
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-
-    dialControl.Create(module(), window, backdrop);
-    scope.Create(module(), window, backdrop);
-    for (int32_t b = 0; b < panel::kButtonCount; ++b)
-        buttons[b].Create(module(), window, backdrop, panel::kButtons[b].left, panel::kButtons[b].top,
-                          panel::kButtons[b].skin, panel::controlIdOf(b));
-    controller.opened();
-
-    timerId = SetTimer(window, kRefreshTimerId, kRefreshPeriodMs, nullptr);
-    ShowWindow(window, SW_SHOW);
-    showControlWindows(SW_SHOW);
-    InvalidateRect(window, nullptr, FALSE);
-    // Hosts are answered 0 whether or not the window was made.
+    if (!panel.open(static_cast<HWND>(parentWindow))) systemWindow = nullptr;
     return false;
 }
 
 void TubeEditor::close()
 {
-    controller.closed();
     systemWindow = nullptr;
-    if (!window) return;
-    KillTimer(window, timerId);
-    for (int32_t b : {kOversampleButton, kNormalizeButton, kLeftTraceButton, kRightTraceButton})
-        buttons[b].DestroyControl();
-    dialControl.DestroyControl();
-    scope.DestroyControl();
-    for (int32_t b = 0; b < panel::kGroupSize * 3; ++b) buttons[b].DestroyControl();
-    DestroyWindow(window);
-    window = nullptr;
-}
-
-void TubeEditor::settleButton(int32_t button)
-{
-    buttons[button].state = button::released(buttons[button].state);
-}
-
-void TubeEditor::showControlWindows(int command)
-{
-    for (CDlgElem* control : {static_cast<CDlgElem*>(&dialControl), static_cast<CDlgElem*>(&scope),
-                              static_cast<CDlgElem*>(&buttons[kOversampleButton]),
-                              static_cast<CDlgElem*>(&buttons[kNormalizeButton]),
-                              static_cast<CDlgElem*>(&buttons[kLeftTraceButton]),
-                              static_cast<CDlgElem*>(&buttons[kRightTraceButton])})
-        if (control->GetWindow()) ShowWindow(control->GetWindow(), command);
-    // Cap, triode and voltage at each position in turn.
-    for (int32_t i = 0; i < panel::kGroupSize; ++i)
-        for (int32_t g : {2, 0, 1})
-            if (HWND w = buttons[panel::radioButton(g, i)].GetWindow()) ShowWindow(w, command);
-}
-
-void TubeEditor::showControls(bool shown)
-{
-    showControlWindows(shown ? SW_SHOW : SW_HIDE);
-    InvalidateRect(window, nullptr, FALSE);
+    panel.close();
 }
