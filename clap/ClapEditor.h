@@ -2,7 +2,7 @@
 // embedded in the host's window and driven only by the host's run loop: a
 // 20 ms timer (timer-support) and the panel's X connection watched for
 // input (posix-fd-support). A host without both is told the editor cannot
-// open. Elsewhere there is no editor yet and the extension is not offered.
+// open. On Windows it is the Win32 panel, which refreshes on its own timer.
 // [main thread]
 #pragma once
 

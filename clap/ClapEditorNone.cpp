@@ -1,4 +1,5 @@
-// Platforms without a CLAP editor: the gui extension is not offered.
+// The adapter without an editor, for the test host that links the adapter
+// itself to drive an instance as its editor does.
 #include "clap/ClapEditor.h"
 
 const void* clapEditorExtension(ClapEffect&, std::string_view) noexcept { return nullptr; }

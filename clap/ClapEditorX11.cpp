@@ -1,7 +1,7 @@
 #include "clap/ClapEditor.h"
 
 #include "clap/ClapEffect.h"
-#include "gui/panel/PanelHost.h"
+#include "clap/ClapPanelHost.h"
 #include "gui/x11/X11Editor.h"
 
 #include "clap/ext/gui.h"
@@ -12,25 +12,6 @@
 namespace {
 
 constexpr uint32_t kRefreshMilliseconds = 20;
-
-// What the panel needs of the effect, CLAP's way: a user's change is stored
-// at once and goes to the host as a parameter event inside the gesture
-// around it.
-class ClapPanelHost final : public PanelHost {
-public:
-    explicit ClapPanelHost(ClapEffect& effect) noexcept : effect(effect) {}
-
-    float getParameter(int32_t index) override { return effect.getEngine().getParameter(index); }
-    void setParameterFromUser(int32_t index, float value) override { effect.setFromUser(index, value); }
-    void beginEdit(int32_t index) override { effect.gesture(index, true); }
-    void endEdit(int32_t index) override { effect.gesture(index, false); }
-    void copyScope(ScopePoint (&ring)[kScopeRingSize]) override { effect.getEngine().scope().copy(ring); }
-    void startScope() override { effect.getEngine().startScopeFeed(); }
-    void stopScope() override { effect.getEngine().stopScopeFeed(); }
-
-private:
-    ClapEffect& effect;
-};
 
 class X11ClapEditor final : public ClapEditor {
 public:

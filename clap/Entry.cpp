@@ -13,6 +13,21 @@
 #include <new>
 #include <string_view>
 
+#if defined(_WIN32)
+#include "plugin/ModuleHandle.h"
+
+#include <windows.h>
+
+// The editor finds its window class and skin pictures through the module.
+void* moduleHandle = nullptr;
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH) moduleHandle = instance;
+    return TRUE;
+}
+#endif
+
 namespace {
 
 // --- the plug-in factory ---
