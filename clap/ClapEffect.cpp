@@ -31,6 +31,9 @@ const char* kFeatures[] = {CLAP_PLUGIN_FEATURE_AUDIO_EFFECT, CLAP_PLUGIN_FEATURE
 
 ClapEffect* self(const clap_plugin_t* plugin) noexcept { return ClapEffect::from(plugin); }
 
+// A parameter ID is its index: 0 to 6.
+bool isParamId(clap_id id) noexcept { return id < static_cast<clap_id>(kNumParams); }
+
 // --- audio-ports: one stereo main input and output, processed in place ---
 uint32_t CLAP_ABI portCount(const clap_plugin_t*, bool) { return 1; }
 
@@ -71,7 +74,7 @@ bool CLAP_ABI paramInfo(const clap_plugin_t*, uint32_t index, clap_param_info_t*
 
 bool CLAP_ABI paramValue(const clap_plugin_t* plugin, clap_id id, double* value)
 {
-    if (!isParameterIndex(static_cast<int32_t>(id)) || id >= static_cast<clap_id>(kNumParams) || !value) return false;
+    if (!isParamId(id) || !value) return false;
     *value = clapValueFromNormalized(static_cast<int32_t>(id), self(plugin)->getEngine().getParameter(id));
     return true;
 }
@@ -79,7 +82,7 @@ bool CLAP_ABI paramValue(const clap_plugin_t* plugin, clap_id id, double* value)
 bool CLAP_ABI paramToText(const clap_plugin_t*, clap_id id, double value, char* text, uint32_t size)
 {
     float normalized;
-    if (id >= static_cast<clap_id>(kNumParams) || !text || size == 0) return false;
+    if (!isParamId(id) || !text || size == 0) return false;
     if (!normalizedFromClapValue(static_cast<int32_t>(id), value, normalized)) return false;
     formatParameterValue(static_cast<int32_t>(id), normalized, text, size);
     return true;
@@ -88,7 +91,7 @@ bool CLAP_ABI paramToText(const clap_plugin_t*, clap_id id, double value, char* 
 bool CLAP_ABI paramFromText(const clap_plugin_t*, clap_id id, const char* text, double* value)
 {
     float normalized;
-    if (id >= static_cast<clap_id>(kNumParams) || !text || !value) return false;
+    if (!isParamId(id) || !text || !value) return false;
     if (!parseParameterText(static_cast<int32_t>(id), text, normalized)) return false;
     *value = clapValueFromNormalized(static_cast<int32_t>(id), normalized);
     return true;
@@ -316,8 +319,7 @@ void ClapEffect::handle(const clap_event_header_t* event) noexcept
     const auto* change = reinterpret_cast<const clap_event_param_value_t*>(event);
     const auto index = static_cast<int32_t>(change->param_id);
     float normalized;
-    if (change->param_id >= static_cast<clap_id>(kNumParams) || !normalizedFromClapValue(index, change->value, normalized))
-        return;
+    if (!isParamId(change->param_id) || !normalizedFromClapValue(index, change->value, normalized)) return;
     engine.setParameter(index, normalized);
 }
 

@@ -233,7 +233,7 @@ int64_t CLAP_ABI ByteStream::read(const clap_istream_t* stream, void* buffer, ui
     if (self->position >= self->failAfter) return -1;
     uint64_t n = std::min<uint64_t>(size, self->bytes.size() - self->position);
     if (self->chunk) n = std::min<uint64_t>(n, self->chunk);
-    std::memcpy(buffer, self->bytes.data() + self->position, n);
+    if (n) std::memcpy(buffer, self->bytes.data() + self->position, n);
     self->position += n;
     return static_cast<int64_t>(n);
 }
