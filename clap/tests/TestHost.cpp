@@ -123,7 +123,13 @@ bool TestHost::activate(double rate)
 
 void TestHost::deactivate()
 {
-    if (processing) plugin->stop_processing(plugin);
+    // Processing stops on an audio thread, as it started.
+    if (processing)
+        std::thread([&] {
+            audioThread.store(std::this_thread::get_id());
+            plugin->stop_processing(plugin);
+            audioThread.store(std::thread::id{});
+        }).join();
     processing = false;
     plugin->deactivate(plugin);
     active = false;
