@@ -110,6 +110,10 @@ if(TARGET KorvaneZ5R_vst3)
         FILES ${CMAKE_BINARY_DIR}/KorvaneZ5R.vst3/Contents/Resources/moduleinfo.json)
 endif()
 
+if(TARGET z5r_clap)
+    z5r_install_format(CLAP TARGETS z5r_clap)
+endif()
+
 # The install and uninstall steps into a scratch prefix.
 find_program(Z5R_LV2LS lv2ls)
 add_test(NAME install.scratch

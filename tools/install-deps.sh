@@ -4,8 +4,10 @@
 # Windows plug-in, Wine with a virtual X server to run its tests, clang
 # with its runtime libraries for the fuzzer (g++ brings the sanitizers), the
 # X11 libraries of the Linux editor and XTest for its tests, the LV2 headers,
-# lilv and the LV2 tools the LV2 tests use, another framework's VST3
-# declarations that the VST3 tests compare ours with (dpf-source), and numpy
+# lilv and the LV2 tools the LV2 tests use, dpf-source (Debian's copy of the
+# CLAP headers, which the CLAP plug-in builds against, and another
+# framework's VST3 declarations, which the VST3 tests compare ours with),
+# and numpy
 # with matplotlib for the pictures of the sound.
 set -eu
 packages="g++ cmake ninja-build pkg-config python3
