@@ -19,6 +19,10 @@ constexpr int32_t kVendorVersion = 1060;
 constexpr const char* kEffectName = "Korvane Z5R";
 constexpr const char* kVendorName = "QMV";
 constexpr const char* kProductName = "QMV Korvane Z5R";
+// effVendorSpecific code ('Z5Rw'): waits until every table set of the rates
+// in use is ready and returns 1, for offline hosts and tests that want each
+// setting to land at its first block from the start.
+constexpr int32_t kVendorWaitForTables = 0x5A355277;
 
 class EditorBase;
 
@@ -59,6 +63,8 @@ public:
     bool getVendorString(char* text) override;
     bool getProductString(char* text) override;
     int32_t getVendorVersion() override { return kVendorVersion; }
+    // [UI thread] kVendorWaitForTables; anything else answers 0.
+    intptr_t vendorSpecific(int32_t index, intptr_t value, void* ptr, float opt) override;
 
     // [UI thread] Scope feed control, used by the editor on open and close.
     void startScopeFeed() noexcept { engine.startScopeFeed(); }

@@ -26,6 +26,7 @@ std::unique_ptr<TubeEffect> makeEffect()
 // Processes an empty block: applies pending changes, runs no frame.
 void applyChanges(TubeEffect& effect)
 {
+    tableBuilder::waitUntilIdle();
     float silence = 0.0f;
     float* buffers[2] = {&silence, &silence};
     effect.processReplacing(buffers, buffers, 0);

@@ -40,6 +40,9 @@ const LoadedPlugin& library()
     return lib;
 }
 
+// The plug-in's vendor-specific call that waits for its table sets ('Z5Rw').
+constexpr int32_t kWaitForTables = 0x5A355277;
+
 intptr_t VST_CALL host(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float)
 {
     return opcode == audioMasterVersion ? 2400 : 0;
@@ -140,6 +143,7 @@ public:
         call(effSetSampleRate, 0, 0, rate);
         call(effSetBlockSize, 0, 1024);
         call(effMainsChanged, 0, 1);
+        waitForTables();
     }
     ~Session()
     {
@@ -163,7 +167,12 @@ public:
         call(effMainsChanged, 0, 0);
         call(effSetSampleRate, 0, 0, rate);
         call(effMainsChanged, 0, 1);
+        waitForTables();
     }
+    // Every table set of the rate made before the script's first change, so
+    // that each change lands at its first block, as recorded: a fresh rate's
+    // sets are otherwise made in the background over its first moments.
+    void waitForTables() { ASSERT_EQ(call(effVendorSpecific, kWaitForTables), 1); }
     void mono()
     {
         VstSpeakerArrangement one{};
