@@ -17,6 +17,7 @@ namespace {
 struct Builder {
     std::mutex lock;
     std::condition_variable idle;
+    std::condition_variable published;  // a set was made
     std::thread thread;
     bool running = false;  // under `lock`
     int32_t engines = 0;   // under `lock`
@@ -51,7 +52,13 @@ void run() noexcept
     lowerThisThreadsPriority();
     Builder& b = builder();
     for (;;) {
-        if (!b.stop.load() && b.pauses.load() == 0 && tableCache::buildNext()) continue;
+        if (!b.stop.load() && b.pauses.load() == 0 && tableCache::buildNext()) {
+            // Under the lock, so that a waiter between its look and its
+            // wait cannot miss the news.
+            std::lock_guard<std::mutex> hold(b.lock);
+            b.published.notify_all();
+            continue;
+        }
         std::lock_guard<std::mutex> hold(b.lock);
         // A rate that came into use after the last look is seen here: wake()
         // makes its work visible before it takes the lock. An engine that
@@ -63,6 +70,7 @@ void run() noexcept
         }
         b.running = false;
         b.idle.notify_all();
+        b.published.notify_all();
         return;
     }
 }
@@ -97,6 +105,23 @@ void waitUntilIdle() noexcept
     std::unique_lock<std::mutex> hold(b.lock);
     startLocked(b);
     b.idle.wait(hold, [&b] { return !b.running; });
+}
+
+void waitFor(const StageSettings& stage) noexcept
+{
+    if (tableCache::find(stage)) return;
+    tableCache::request(stage);
+    Builder& b = builder();
+    {
+        std::unique_lock<std::mutex> hold(b.lock);
+        startLocked(b);
+        b.published.wait(hold, [&b, &stage] { return tableCache::find(stage) || !b.running; });
+    }
+    try {
+        if (!tableCache::find(stage)) tableCache::make(stage);
+    } catch (...) {
+        // Out of memory: the stage stays on the set in force.
+    }
 }
 
 void engineOpened() noexcept

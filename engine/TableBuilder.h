@@ -8,6 +8,8 @@
 // and no code of the library is on any stack, so unloading is safe.
 #pragma once
 
+#include "dsp/TriodeCircuit.h"
+
 namespace tableBuilder {
 
 // [any thread but the audio thread] Starts the builder unless it runs. A
@@ -17,6 +19,12 @@ void wake() noexcept;
 // [any thread but the audio thread] Waits until no rate in use lacks a set
 // (for tests, benchmarks and offline hosts that want every setting at once).
 void waitUntilIdle() noexcept;
+
+// [never a real-time audio thread] Asks for the set of `stage` first and
+// waits until it is ready (a millisecond or so); made here when no builder
+// runs. The caller holds a use of its rate. For a host that shows its
+// settings only after set-up (offline hosts do), at its first block.
+void waitFor(const StageSettings& stage) noexcept;
 
 // [UI thread] An engine came or went. When the last goes, a running
 // builder finishes the set in hand and is joined.

@@ -176,7 +176,7 @@ bool TubeEngine::setSampleRate(float rate) noexcept
     return true;
 }
 
-void TubeEngine::prepareTables()
+StageSettings TubeEngine::storedSettings() const noexcept
 {
     StageSettings now;
     now.sampleRate = static_cast<double>(getSampleRate());
@@ -184,9 +184,16 @@ void TubeEngine::prepareTables()
     now.triode = tableIndex(getParameter(kParamTriode));
     now.supplyVoltage = kSupplyVoltages[tableIndex(getParameter(kParamVoltage))];
     now.cathodeCapacitor = kCathodeCaps[tableIndex(getParameter(kParamCap))];
-    tableCache::make(now);
+    return now;
+}
+
+void TubeEngine::prepareTables()
+{
+    tableCache::make(storedSettings());
     tableBuilder::wake();
 }
+
+void TubeEngine::waitForTables() noexcept { tableBuilder::waitFor(storedSettings()); }
 
 bool TubeEngine::takeChanges(float (&copy)[kNumParams], uint32_t& mask) noexcept
 {

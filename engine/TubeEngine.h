@@ -100,6 +100,10 @@ public:
     // (about a millisecond the first time, nothing after), and has the
     // background builder make the rest of the rate. Hosts call it on resume.
     void prepareTables();
+    // [a host's first block after set-up, never a real-time audio thread]
+    // Waits until the set the stored settings need is ready, for hosts that
+    // show their settings only after set-up; the next block takes it.
+    void waitForTables() noexcept;
     // Whether the tables in force are those of the stored settings at the
     // current rate (false while the engine waits for a set).
     bool tablesCurrent() const noexcept { return current.load(std::memory_order_relaxed); }
@@ -126,6 +130,8 @@ public:
     const DcBlocker& getDcBlocker() const noexcept { return dcBlocker; }
 
 private:
+    // The stage settings the stored values ask for at the current rate.
+    StageSettings storedSettings() const noexcept;
     bool takeChanges(float (&values)[kNumParams], uint32_t& mask) noexcept;
     void applyChanges() noexcept;
     // [audio thread] Puts the wanted set in force if it is ready; false
