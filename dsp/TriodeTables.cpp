@@ -219,9 +219,7 @@ static_assert(kSetsPerRate <= 64);
 struct Cache {
     RateSlot slots[kRateSlots];
     std::atomic<size_t> bytes{0};
-    // Claims and evictions, never taken by the audio thread.
-    std::mutex claims;
-    uint64_t stamp = 0;
+    uint64_t stamp = 0;  // under claimLock()
 
     // The library is being unloaded: no instance is left to read a set.
     ~Cache()
@@ -232,6 +230,14 @@ struct Cache {
 };
 
 constinit Cache cache;
+
+// Claims and evictions, never taken by the audio thread. Made at first use:
+// not every platform's mutex can be made at compile time.
+std::mutex& claimLock()
+{
+    static std::mutex lock;
+    return lock;
+}
 
 uint64_t bitsOf(double rate) noexcept
 {
@@ -390,7 +396,7 @@ int32_t acquire(double rate)
 {
     const uint64_t bits = bitsOf(rate);
     if (bits == 0 || bits == kEvicting) return -1;
-    std::lock_guard<std::mutex> hold(cache.claims);
+    std::lock_guard<std::mutex> hold(claimLock());
     RateSlot* slot = slotOf(bits);
     if (!slot) {
         makeRoom();

@@ -45,6 +45,7 @@ void TubeEffect::resume() { engine.prepareTables(); }
 
 intptr_t TubeEffect::vendorSpecific(int32_t index, intptr_t, void*, float)
 {
+    if (index == kVendorTablesReady) return tableCache::hasWork() ? 0 : 1;
     if (index != kVendorWaitForTables) return 0;
     tableBuilder::waitUntilIdle();
     return 1;
