@@ -23,6 +23,7 @@ struct Builder {
     int32_t engines = 0;   // under `lock`
     std::atomic<bool> stop{false};
     std::atomic<int32_t> pauses{0};
+    std::atomic<bool> unloading{false};
 
     ~Builder()
     {
@@ -34,6 +35,7 @@ struct Builder {
         // has ended the threads of an exiting process anyway.
         thread.detach();
 #else
+        unloading.store(true);
         stop.store(true);
         thread.join();
 #endif
@@ -63,7 +65,8 @@ void run() noexcept
         // A rate that came into use after the last look is seen here: wake()
         // makes its work visible before it takes the lock. An engine that
         // opened after the last one closed takes the builder over.
-        const bool stopping = (b.stop.load() && b.engines == 0) || b.pauses.load() != 0;
+        const bool stopping =
+            b.unloading.load() || (b.stop.load() && b.engines == 0) || b.pauses.load() != 0;
         if (!stopping && tableCache::hasWork()) {
             b.stop.store(false);
             continue;

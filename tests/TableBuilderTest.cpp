@@ -46,6 +46,7 @@ TEST(TableBuilder, ANewRatePassesTheInputThroughUntilItsFirstSetIsReady)
     std::vector<float> outL, outR;
     {
         tableBuilder::Pause hold;
+        while (tableBuilder::isRunning()) std::this_thread::yield();  // the set in hand finished
         TubeEngine engine;
         ASSERT_TRUE(engine.setSampleRate(rate));
         engine.setParameter(kParamOversample, 1.0f);  // latency 8
@@ -90,6 +91,7 @@ TEST(TableBuilder, ASettingWhoseSetIsNotReadyWaitsOnTheSetInForce)
     std::vector<float> outL, outR;
     {
         tableBuilder::Pause hold;
+        while (tableBuilder::isRunning()) std::this_thread::yield();  // the set in hand finished
         ASSERT_TRUE(engine.setSampleRate(rate));
         engine.prepareTables();
         process(engine, outL, outR, 32);
@@ -178,6 +180,8 @@ TEST(TableCache, RatesNobodyUsesAreEvictedAndARateInUseNeverIs)
     // The host moves it to a rate whose sets are not ready: until the audio
     // thread moves too, the old rate can still be read, and stays.
     tableBuilder::Pause hold;
+    // The set in hand is finished, and its use of the rate given back.
+    while (tableBuilder::isRunning()) std::this_thread::yield();
     ASSERT_TRUE(engine->setSampleRate(static_cast<float>(freshRate())));
     for (int32_t i = 0; i < tableCache::kKeptRates + 2; ++i) {
         const double rate = freshRate();
@@ -236,4 +240,25 @@ TEST(ScopeFeed, InPlaceProcessingShowsTheInputNotTheOutput)
         ASSERT_EQ(ring[p].outputLeft, left[2 * p + 1]) << p;
         ASSERT_NE(ring[p].inputLeft, ring[p].outputLeft) << p;
     }
+}
+
+TEST(TableBuilder, StopsWhenIdleAndTheLastEngineJoinsIt)
+{
+    tableBuilder::waitUntilIdle();
+    EXPECT_FALSE(tableBuilder::isRunning());
+    const float rate = static_cast<float>(freshRate());
+    {
+        TubeEngine engine;
+        ASSERT_TRUE(engine.setSampleRate(rate));
+    }
+    // The last engine went: the builder finished the set in hand and was
+    // joined, long before the rate's 54 sets were made.
+    EXPECT_FALSE(tableBuilder::isRunning());
+    EXPECT_LT(tableCache::readyCount(rate), tableCache::kSetsPerRate);
+    // A new engine at the rate takes the work up again.
+    TubeEngine engine;
+    ASSERT_TRUE(engine.setSampleRate(rate));
+    tableBuilder::waitUntilIdle();
+    EXPECT_EQ(tableCache::readyCount(rate), tableCache::kSetsPerRate);
+    EXPECT_FALSE(tableBuilder::isRunning());
 }
