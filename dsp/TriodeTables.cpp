@@ -322,21 +322,25 @@ bool evict(RateSlot& slot) noexcept
 }
 
 // [claim lock held] Evicts the rates nobody uses, oldest first, until fewer
-// than kKeptRates remain cached (those in use count, and stay).
+// than kKeptRates remain cached (those in use count, and stay). A rate that
+// turns out to be in use after all (an audio thread or the builder took it
+// up meanwhile) is passed over.
 void makeRoom() noexcept
 {
+    bool passedOver[kRateSlots] = {};
     for (;;) {
         int32_t cached = 0;
         RateSlot* oldest = nullptr;
         for (RateSlot& slot : cache.slots) {
             if (slot.rateBits.load() == 0) continue;
             ++cached;
-            if (slot.users.load() == 0 &&
+            if (slot.users.load() == 0 && !passedOver[indexOf(slot)] &&
                 (!oldest || slot.lastTaken.load(std::memory_order_relaxed) <
                                 oldest->lastTaken.load(std::memory_order_relaxed)))
                 oldest = &slot;
         }
-        if (cached < kKeptRates || !oldest || !evict(*oldest)) return;
+        if (cached < kKeptRates || !oldest) return;
+        if (!evict(*oldest)) passedOver[indexOf(*oldest)] = true;
     }
 }
 
