@@ -16,21 +16,45 @@
 //                                   rate and a later one, milliseconds
 //   TableCache                      memory of the ready tables of one rate
 //   Prepare/triode:T/factor:N       one set of tables, from the Newton solves
+//   StartUp/<build>                 a fresh copy of a library (ours, the baseline,
+//                                   and Debian's peers): instantiate, rate, resume
+//                                   and the first 32-frame block, for the first
+//                                   instance and later ones, ms; the same after a
+//                                   rate change (suspend, rate, resume, block);
+//                                   the process's memory growth per instance
+//   WarmUp/<build>/resumed:R        a fresh library at a fresh rate, resumed (1) or
+//                                   given the rate without suspend and resume (0):
+//                                   32-frame blocks, each with a new tube setting,
+//                                   until every set of the rate is ready; that time,
+//                                   and the worst block against its deadline
+//   Lv2Process/<build>/factor:N     the LV2 build as a host runs it (scope port
+//                                   connected, no editor), ns per sample and
+//                                   channel: compare with Process/<build>
 #include "LoadedPlugin.h"
 #include "dsp/FloatMode.h"
 #include "dsp/TriodeTables.h"
 #include "plugin/vst2abi.h"
 
 #include <benchmark/benchmark.h>
+#include <lv2/atom/atom.h>
+#include <lv2/core/lv2.h>
+#include <lv2/urid/urid.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
+
+#include <dlfcn.h>
+#include <time.h>
+#include <unistd.h>
 
 namespace {
 
@@ -41,9 +65,15 @@ intptr_t VST_CALL host(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float
     return opcode == audioMasterVersion ? 2400 : 0;
 }
 
+// effVendorSpecific code of our build: whether every table set is ready,
+// never waiting ('Z5Rr').
+constexpr int32_t kVendorTablesReady = 0x5A355272;
+
 struct Build {
     std::string name;
     std::unique_ptr<LoadedPlugin> library;
+    std::string path;
+    std::string lv2Path;
 };
 
 std::vector<Build>& builds()
@@ -56,19 +86,20 @@ std::vector<Build>& builds()
 class Instance {
 public:
     explicit Instance(const LoadedPlugin& library, float rate = static_cast<float>(kRate), bool resume = true)
-        : effect(library.vstPluginMain(host))
+        : effect((library.vstPluginMain ? library.vstPluginMain : library.main)(host))
     {
         call(effSetSampleRate, 0, 0, rate);
         call(effSetBlockSize, 0, 4096);
         if (resume) call(effMainsChanged, 0, 1);
     }
     ~Instance() { call(effClose); }
+    bool ok() const { return effect != nullptr; }
     Instance(const Instance&) = delete;
     Instance& operator=(const Instance&) = delete;
 
     intptr_t call(int32_t opcode, int32_t index = 0, intptr_t value = 0, float opt = 0.0f)
     {
-        return effect->dispatcher(effect, opcode, index, value, nullptr, opt);
+        return effect ? effect->dispatcher(effect, opcode, index, value, nullptr, opt) : 0;
     }
     void set(int32_t index, float value) { effect->setParameter(effect, index, value); }
     void process(int32_t frames)
@@ -218,11 +249,252 @@ void Prepare(benchmark::State& state)
     }
 }
 
+// --- start-up, warm-up, memory ------------------------------------------------
+
+size_t residentBytes()
+{
+    std::ifstream statm("/proc/self/statm");
+    size_t pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+}
+
+// A private copy of a library, loaded afresh: its first instance is the
+// first of its process, its tables cache empty.
+std::unique_ptr<LoadedPlugin> freshCopy(const std::string& path)
+{
+    static int32_t copies = 0;
+    const std::string copy = "/tmp/z5r-bench-" + std::to_string(getpid()) + "-" + std::to_string(copies++) + ".so";
+    {
+        std::ifstream from(path, std::ios::binary);
+        std::ofstream to(copy, std::ios::binary);
+        to << from.rdbuf();
+    }
+    auto library = std::make_unique<LoadedPlugin>(copy.c_str());
+    unlink(copy.c_str());  // the mapping stays
+    return library;
+}
+
+// CPU time of the calling thread: what a block costs, apart from the time
+// a busy machine keeps the thread waiting.
+double threadSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty()) return 0.0;
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return v[v.size() / 2];
+}
+
+// Instantiate, rate, block size, resume and one block of 32 frames.
+std::unique_ptr<Instance> startOne(const LoadedPlugin& library, float rate, double& ms, double* cpuMs = nullptr)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const double cpu = threadSeconds();
+    auto fx = std::make_unique<Instance>(library, rate);
+    fx->process(32);
+    ms = seconds(start) * 1e3;
+    if (cpuMs) *cpuMs = (threadSeconds() - cpu) * 1e3;
+    return fx;
+}
+
+void StartUp(benchmark::State& state, const std::string* path)
+{
+    constexpr int32_t kLater = 8;
+    double first = 0.0, firstCpu = 0.0, rateFirst = 0.0, rateFirstCpu = 0.0, rateLater = 0.0, firstBytes = 0.0,
+           laterBytes = 0.0;
+    std::vector<double> later;
+    for (auto _ : state) {
+        auto library = freshCopy(*path);
+        if (!library->vstPluginMain && !library->main) {
+            state.SkipWithError("cannot load");
+            return;
+        }
+        std::vector<std::unique_ptr<Instance>> running;
+        const size_t before = residentBytes();
+        running.push_back(startOne(*library, static_cast<float>(kRate), first, &firstCpu));
+        const size_t afterFirst = residentBytes();
+        for (int32_t i = 0; i < kLater; ++i) {
+            double ms = 0.0;
+            running.push_back(startOne(*library, static_cast<float>(kRate), ms));
+            later.push_back(ms);
+        }
+        firstBytes = static_cast<double>(afterFirst - before);
+        laterBytes = static_cast<double>(residentBytes() - afterFirst) / kLater;
+        // A new rate for a running instance, then a new instance at it.
+        auto start = std::chrono::steady_clock::now();
+        const double cpu = threadSeconds();
+        running[0]->call(effMainsChanged, 0, 0);
+        running[0]->call(effSetSampleRate, 0, 0, 44100.0f);
+        running[0]->call(effMainsChanged, 0, 1);
+        running[0]->process(32);
+        rateFirst = seconds(start) * 1e3;
+        rateFirstCpu = (threadSeconds() - cpu) * 1e3;
+        startOne(*library, 44100.0f, rateLater);
+    }
+    state.counters["first_ms"] = first;
+    state.counters["first_cpu_ms"] = firstCpu;
+    state.counters["rate_change_cpu_ms"] = rateFirstCpu;
+    state.counters["later_median_ms"] = median(later);
+    state.counters["rate_change_ms"] = rateFirst;
+    state.counters["at_new_rate_later_ms"] = rateLater;
+    state.counters["first_instance_KiB"] = firstBytes / 1024.0;
+    state.counters["further_instance_KiB"] = laterBytes / 1024.0;
+}
+
+void WarmUp(benchmark::State& state, const Build* build)
+{
+    const std::string* path = &build->path;
+    // Only this build makes its sets in the background; an earlier one made
+    // every set at resume.
+    const bool background = build->name == "this";
+    const bool resumed = state.range(0) != 0;
+    constexpr int32_t kFrames = 32;
+    const double deadline = kFrames / kRate;
+    double readyMs = 0.0, worstPct = 0.0, medianPct = 0.0, resumeMs = 0.0, worstCpuPct = 0.0;
+    int32_t blocks = 0;
+    for (auto _ : state) {
+        auto library = freshCopy(*path);
+        Instance fx(*library, static_cast<float>(kRate), false);
+        const auto start = std::chrono::steady_clock::now();
+        if (resumed) fx.call(effMainsChanged, 0, 1);
+        else fx.call(effSetSampleRate, 0, 0, static_cast<float>(kRate) + 1.0f);
+        resumeMs = seconds(start) * 1e3;
+        std::vector<double> times, cpuTimes;
+        bool ready = !background || fx.call(effVendorSpecific, kVendorTablesReady) == 1;
+        readyMs = seconds(start) * 1e3;
+        for (int32_t i = 0; (!ready || i < 100) && seconds(start) < 5.0; ++i) {
+            fx.set(3 + i % 3, static_cast<float>((i / 3) % 3) * 0.5f);
+            fx.set(0, (i / 9) % 2 ? 1.0f : 0.0f);
+            const auto block = std::chrono::steady_clock::now();
+            const double cpu = threadSeconds();
+            fx.process(kFrames);
+            cpuTimes.push_back(100.0 * (threadSeconds() - cpu) / deadline);
+            times.push_back(100.0 * seconds(block) / deadline);
+            if (!ready && fx.call(effVendorSpecific, kVendorTablesReady) == 1) {
+                ready = true;
+                readyMs = seconds(start) * 1e3;
+            }
+        }
+        blocks = static_cast<int32_t>(times.size());
+        worstPct = *std::max_element(times.begin(), times.end());
+        worstCpuPct = *std::max_element(cpuTimes.begin(), cpuTimes.end());
+        medianPct = median(times);
+    }
+    state.counters["resume_ms"] = resumeMs;
+    state.counters["all_sets_ready_ms"] = readyMs;
+    state.counters["blocks"] = blocks;
+    state.counters["median_pct"] = medianPct;
+    state.counters["worst_pct"] = worstPct;
+    state.counters["worst_cpu_pct"] = worstCpuPct;
+}
+
+// --- the LV2 build, as a host runs it ---------------------------------------------
+
+class Lv2Instance {
+public:
+    Lv2Instance(const std::string& path, int32_t factor)
+    {
+        void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        auto entry = module ? reinterpret_cast<LV2_Descriptor_Function>(dlsym(module, "lv2_descriptor")) : nullptr;
+        descriptor = entry ? entry(0) : nullptr;
+        if (!descriptor) return;
+        const LV2_Feature mapFeature{LV2_URID__map, &map};
+        const LV2_Feature* features[] = {&mapFeature, nullptr};
+        handle = descriptor->instantiate(descriptor, kRate, "", features);
+        if (!handle) return;
+        // Oversampling, gain, level, triode, voltage, cap, normalize.
+        const float values[7] = {factor == 16 ? 1.0f : 0.0f, 26.4f, 0.0f, 0.0f, 150.0f, 0.47f, 0.0f};
+        for (uint32_t i = 0; i < 7; ++i) {
+            controls[i] = values[i];
+            descriptor->connect_port(handle, i, &controls[i]);
+        }
+        descriptor->connect_port(handle, 11, &latency);
+        descriptor->connect_port(handle, 12, scope.data());
+        descriptor->activate(handle);
+    }
+    ~Lv2Instance()
+    {
+        if (!handle) return;
+        descriptor->deactivate(handle);
+        descriptor->cleanup(handle);
+    }
+    bool ok() const { return handle != nullptr; }
+    void process(int32_t frames)
+    {
+        if (static_cast<int32_t>(left.size()) < frames) {
+            left.resize(frames);
+            right.resize(frames);
+            outLeft.resize(frames);
+            outRight.resize(frames);
+            for (int32_t i = 0; i < frames; ++i) {
+                left[i] = 0.4f * std::sin(0.037f * i) + 0.1f * std::sin(0.23f * i);
+                right[i] = 0.4f * std::sin(0.041f * i + 1.0f);
+            }
+        }
+        descriptor->connect_port(handle, 7, left.data());
+        descriptor->connect_port(handle, 8, right.data());
+        descriptor->connect_port(handle, 9, outLeft.data());
+        descriptor->connect_port(handle, 10, outRight.data());
+        // As hosts do: the room the plug-in may fill.
+        auto* atom = reinterpret_cast<LV2_Atom*>(scope.data());
+        atom->size = static_cast<uint32_t>(scope.size() * sizeof(uint64_t) - sizeof(LV2_Atom));
+        atom->type = map.map(map.handle, LV2_ATOM__Chunk);
+        descriptor->run(handle, static_cast<uint32_t>(frames));
+    }
+
+private:
+    static LV2_URID mapUri(LV2_URID_Map_Handle, const char* uri)
+    {
+        static std::mutex lock;
+        static std::map<std::string, LV2_URID> ids;
+        std::lock_guard<std::mutex> hold(lock);
+        return ids.emplace(uri, static_cast<LV2_URID>(ids.size() + 1)).first->second;
+    }
+    LV2_URID_Map map{nullptr, mapUri};
+    const LV2_Descriptor* descriptor = nullptr;
+    LV2_Handle handle = nullptr;
+    float controls[7] = {};
+    float latency = 0.0f;
+    std::vector<uint64_t> scope = std::vector<uint64_t>(9216 / 8, 0);
+    std::vector<float> left, right, outLeft, outRight;
+};
+
+void Lv2Process(benchmark::State& state, const std::string* path)
+{
+    constexpr int32_t kBlock = 512;
+    Lv2Instance fx(*path, static_cast<int32_t>(state.range(0)));
+    if (!fx.ok()) {
+        state.SkipWithError("cannot load the LV2 build");
+        return;
+    }
+    fx.process(kBlock);
+    for (auto _ : state) {
+        fx.process(kBlock);
+        benchmark::ClobberMemory();
+    }
+    state.counters["per_sample_channel"] = benchmark::Counter(double(state.iterations()) * kBlock * 2.0,
+                                                              benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
 void registerAll()
 {
-    builds().push_back({"this", std::make_unique<LoadedPlugin>(Z5R_PLUGIN_FILE)});
-    if (const char* baseline = std::getenv("Z5R_BASELINE_PLUGIN"))
-        builds().push_back({"baseline", std::make_unique<LoadedPlugin>(baseline)});
+    char here[4096] = {};
+    const std::string cwd = getcwd(here, sizeof(here)) ? here : ".";
+    builds().push_back({"this", std::make_unique<LoadedPlugin>(Z5R_PLUGIN_FILE), cwd + "/" Z5R_PLUGIN_FILE,
+                        Z5R_LV2_DSP_FILE});
+    if (const char* baseline = std::getenv("Z5R_BASELINE_PLUGIN")) {
+        // The baseline's LV2 build, where it was built beside it.
+        std::string dir = baseline;
+        dir = dir.substr(0, dir.find_last_of('/') + 1);
+        builds().push_back(
+            {"baseline", std::make_unique<LoadedPlugin>(baseline), baseline, dir + "KorvaneZ5R.lv2/KorvaneZ5R_dsp.so"});
+    }
     for (const Build& b : builds()) {
         if (!b.library->vstPluginMain) {
             std::fprintf(stderr, "cannot load the %s plug-in\n", b.name.c_str());
@@ -249,6 +521,31 @@ void registerAll()
         benchmark::RegisterBenchmark(("Resume/" + b.name).c_str(), Resume, b.library.get())
             ->Iterations(1)
             ->Unit(benchmark::kMillisecond);
+    // Debian's peers, measured the same way.
+    static const std::string peers[][2] = {{"ZamTube", "/usr/lib/vst/ZamTube-vst.so"},
+                                           {"ZamAutoSat", "/usr/lib/vst/ZamAutoSat-vst.so"}};
+    for (const Build& b : builds())
+        benchmark::RegisterBenchmark(("StartUp/" + b.name).c_str(), StartUp, &b.path)
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
+    for (const auto& peer : peers)
+        if (access(peer[1].c_str(), R_OK) == 0)
+            benchmark::RegisterBenchmark(("StartUp/" + peer[0]).c_str(), StartUp, &peer[1])
+                ->Iterations(1)
+                ->Unit(benchmark::kMillisecond);
+    for (const Build& b : builds())
+        benchmark::RegisterBenchmark(("WarmUp/" + b.name).c_str(), WarmUp, &b)
+            ->Arg(1)
+            ->Arg(0)
+            ->ArgName("resumed")
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
+    for (const Build& b : builds())
+        if (access(b.lv2Path.c_str(), R_OK) == 0)
+            benchmark::RegisterBenchmark(("Lv2Process/" + b.name).c_str(), Lv2Process, &b.lv2Path)
+                ->Arg(1)
+                ->Arg(16)
+                ->ArgName("factor");
     benchmark::RegisterBenchmark("TableCache", TableCache)->Iterations(1)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("Prepare", Prepare)
         ->ArgsProduct({{0, 1, 2}, {1, 16}})

@@ -39,6 +39,13 @@ void TriodeProcessor::prepare() noexcept
     active = own.get();
 }
 
+void TriodeProcessor::use(const StageSettings& settings, const TriodeTables& set) noexcept
+{
+    stage = settings;
+    oversampling.store(settings.oversampling, std::memory_order_relaxed);
+    active = &set;
+}
+
 void TriodeProcessor::resetCathodes() noexcept
 {
     for (ChannelState& state : channels) state.cathodeVoltage = active->restingCathode;

@@ -41,10 +41,16 @@ public:
     // [any thread] The factor in force.
     int32_t getOversampling() const noexcept { return oversampling.load(std::memory_order_relaxed); }
 
-    // Takes the tables for the settings from the process's cache, or builds
-    // them here when the cache has none (about a millisecond, as it was
-    // before the cache existed).
+    // [not an engine's audio thread] Takes the tables for the settings from
+    // the process's cache, or builds them here when the cache has none
+    // (about a millisecond). For a stage that runs alone.
     void prepare() noexcept;
+    // Puts `settings` and their ready `set` in force at once: the factor
+    // the stage runs at always matches its tables. Never builds.
+    void use(const StageSettings& settings, const TriodeTables& set) noexcept;
+    // Lets go of the set in force: the stage reads empty tables (silence)
+    // until the next `use` or `prepare`.
+    void dropTables() noexcept { active = own.get(); }
     // Moves every channel's cathode to its resting voltage.
     void resetCathodes() noexcept;
     // Full plate-voltage swing of the tables in force, volts.

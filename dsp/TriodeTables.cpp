@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <new>
 
 // Resting cathode voltage, volts, by supply (rows 150, 250, 350 V) and tube
 // (12AX7, 12AT7, 12AU7): where the stage settles with no input.
@@ -15,6 +18,13 @@ const double kBiasCathodeVoltages[3][kTriodeCount] = {
     {1.54237693, 2.66457249, 4.14004432},
     {2.20234211, 3.75964222, 5.83322275},
 };
+
+namespace tableCache {
+namespace {
+// Sets built by this thread.
+thread_local uint64_t buildsHere = 0;
+}  // namespace
+}  // namespace tableCache
 
 namespace {
 
@@ -117,6 +127,7 @@ double interpolateTable(const Table& table, TablePosition at) noexcept
 
 void TriodeTables::build(const StageSettings& stage) noexcept
 {
+    ++tableCache::buildsHere;
     settings = stage;
     const TriodeCircuit circuit(stage);
 
@@ -189,20 +200,26 @@ namespace tableCache {
 
 namespace {
 
-constexpr int32_t kFactors = 2;  // 1x and 16x
-constexpr int32_t kSetsPerRate = kFactors * kTriodeCount * kSupplyCount * kCapCount;
-// Rates the cache keeps sets for; a host rarely runs at more than two or
-// three in one process.
-constexpr int32_t kRateSlots = 16;
+// A slot's rate while it is being evicted: no rate has these bits.
+constexpr uint64_t kEvicting = ~uint64_t{0};
 
 struct RateSlot {
     std::atomic<uint64_t> rateBits{0};  // 0: free
+    // Uses held by instances (and by the builder while it makes a set).
+    std::atomic<int32_t> users{0};
+    // Sets asked for, one bit each, and sets that could not be made.
+    std::atomic<uint64_t> asked{0};
+    std::atomic<uint64_t> failed{0};
+    // When the slot was last taken into use, for eviction in age order.
+    std::atomic<uint64_t> lastTaken{0};
     std::atomic<const TriodeTables*> sets[kSetsPerRate] = {};
 };
+static_assert(kSetsPerRate <= 64);
 
 struct Cache {
     RateSlot slots[kRateSlots];
     std::atomic<size_t> bytes{0};
+    uint64_t stamp = 0;  // under claimLock()
 
     // The library is being unloaded: no instance is left to read a set.
     ~Cache()
@@ -213,6 +230,14 @@ struct Cache {
 };
 
 constinit Cache cache;
+
+// Claims and evictions, never taken by the audio thread. Made at first use:
+// not every platform's mutex can be made at compile time.
+std::mutex& claimLock()
+{
+    static std::mutex lock;
+    return lock;
+}
 
 uint64_t bitsOf(double rate) noexcept
 {
@@ -252,52 +277,244 @@ StageSettings settingsOf(double rate, int32_t index) noexcept
     return stage;
 }
 
-// The slot of `rate`, claimed if the rate is new; null when all are taken.
-// Slots are claimed in order and never given back, so two threads claiming
-// the same new rate meet at the same slot.
-RateSlot* slotFor(uint64_t bits, bool claim) noexcept
+// The slot holding `bits`, or null. Only a use held on it keeps it so.
+RateSlot* slotOf(uint64_t bits) noexcept
 {
-    for (RateSlot& slot : cache.slots) {
-        uint64_t held = slot.rateBits.load(std::memory_order_acquire);
-        if (held == 0 && claim) slot.rateBits.compare_exchange_strong(held, bits, std::memory_order_acq_rel);
-        held = slot.rateBits.load(std::memory_order_acquire);
-        if (held == bits) return &slot;
-        if (held == 0) return nullptr;
-    }
+    if (bits == 0 || bits == kEvicting) return nullptr;
+    for (RateSlot& slot : cache.slots)
+        if (slot.rateBits.load(std::memory_order_acquire) == bits) return &slot;
     return nullptr;
 }
 
+int32_t indexOf(const RateSlot& slot) noexcept { return static_cast<int32_t>(&slot - cache.slots); }
+
+// One more use of a slot found without the claim lock. Sequentially
+// consistent on both sides: either the eviction sees this use and gives the
+// slot back, or this sees the eviction and takes nothing.
+bool retainSlot(RateSlot& slot, uint64_t bits) noexcept
+{
+    slot.users.fetch_add(1);
+    if (slot.rateBits.load() == bits) return true;
+    slot.users.fetch_sub(1);
+    return false;
+}
+
+// [claim lock held] Frees a slot nobody uses; false when someone does.
+bool evict(RateSlot& slot) noexcept
+{
+    uint64_t held = slot.rateBits.load();
+    if (held == 0 || slot.users.load() != 0) return false;
+    if (!slot.rateBits.compare_exchange_strong(held, kEvicting)) return false;
+    if (slot.users.load() != 0) {
+        slot.rateBits.store(held);  // a use arrived meanwhile: keep the rate
+        return false;
+    }
+    for (auto& set : slot.sets) {
+        if (const TriodeTables* gone = set.exchange(nullptr)) {
+            delete gone;
+            cache.bytes.fetch_sub(sizeof(TriodeTables), std::memory_order_relaxed);
+        }
+    }
+    slot.asked.store(0);
+    slot.failed.store(0);
+    slot.rateBits.store(0);
+    return true;
+}
+
+// [claim lock held] Evicts the rates nobody uses, oldest first, until fewer
+// than kKeptRates remain cached (those in use count, and stay). A rate that
+// turns out to be in use after all (an audio thread or the builder took it
+// up meanwhile) is passed over.
+void makeRoom() noexcept
+{
+    bool passedOver[kRateSlots] = {};
+    for (;;) {
+        int32_t cached = 0;
+        RateSlot* oldest = nullptr;
+        for (RateSlot& slot : cache.slots) {
+            if (slot.rateBits.load() == 0) continue;
+            ++cached;
+            if (slot.users.load() == 0 && !passedOver[indexOf(slot)] &&
+                (!oldest || slot.lastTaken.load(std::memory_order_relaxed) <
+                                oldest->lastTaken.load(std::memory_order_relaxed)))
+                oldest = &slot;
+        }
+        if (cached < kKeptRates || !oldest) return;
+        if (!evict(*oldest)) passedOver[indexOf(*oldest)] = true;
+    }
+}
+
+const TriodeTables* publish(RateSlot& slot, int32_t index, std::unique_ptr<TriodeTables> set) noexcept
+{
+    const TriodeTables* none = nullptr;
+    // Another thread may have made the same set meanwhile: keep theirs.
+    if (slot.sets[index].compare_exchange_strong(none, set.get(), std::memory_order_acq_rel)) {
+        cache.bytes.fetch_add(sizeof(TriodeTables), std::memory_order_relaxed);
+        return set.release();
+    }
+    return none;
+}
+
+// Makes one set of a slot the caller holds a use of.
+const TriodeTables* makeIn(RateSlot& slot, double rate, int32_t index) noexcept
+{
+    if (const TriodeTables* ready = slot.sets[index].load(std::memory_order_acquire)) return ready;
+    std::unique_ptr<TriodeTables> set(new (std::nothrow) TriodeTables);
+    if (!set) {
+        slot.failed.fetch_or(uint64_t{1} << index);
+        return nullptr;
+    }
+    {
+        const FloatModeGuard audioThreadMode;
+        set->build(settingsOf(rate, index));
+    }
+    return publish(slot, index, std::move(set));
+}
+
+double rateOf(uint64_t bits) noexcept
+{
+    double rate;
+    std::memcpy(&rate, &bits, sizeof(rate));
+    return rate;
+}
+
+// The first set a slot lacks that nobody has failed to make, asked-for sets
+// first; -1 when none.
+int32_t nextMissing(const RateSlot& slot) noexcept
+{
+    const uint64_t failed = slot.failed.load();
+    uint64_t asked = slot.asked.load() & ~failed;
+    while (asked) {
+        const int32_t index = std::countr_zero(asked);
+        if (!slot.sets[index].load(std::memory_order_acquire)) return index;
+        asked &= asked - 1;
+    }
+    for (int32_t index = 0; index < kSetsPerRate; ++index)
+        if (!(failed & (uint64_t{1} << index)) && !slot.sets[index].load(std::memory_order_acquire)) return index;
+    return -1;
+}
+
 }  // namespace
+
+int32_t acquire(double rate)
+{
+    const uint64_t bits = bitsOf(rate);
+    if (bits == 0 || bits == kEvicting) return -1;
+    std::lock_guard<std::mutex> hold(claimLock());
+    RateSlot* slot = slotOf(bits);
+    if (!slot) {
+        makeRoom();
+        for (RateSlot& free : cache.slots) {
+            if (free.rateBits.load() == 0) {
+                free.rateBits.store(bits);
+                slot = &free;
+                break;
+            }
+        }
+        if (!slot) return -1;
+    }
+    slot->users.fetch_add(1);
+    slot->lastTaken.store(++cache.stamp, std::memory_order_relaxed);
+    return indexOf(*slot);
+}
+
+int32_t retain(double rate) noexcept
+{
+    const uint64_t bits = bitsOf(rate);
+    RateSlot* slot = slotOf(bits);
+    return slot && retainSlot(*slot, bits) ? indexOf(*slot) : -1;
+}
+
+void release(int32_t slot) noexcept
+{
+    if (slot >= 0 && slot < kRateSlots) cache.slots[slot].users.fetch_sub(1);
+}
 
 const TriodeTables* find(const StageSettings& stage) noexcept
 {
     const int32_t index = setIndex(stage);
     if (index < 0) return nullptr;
-    RateSlot* slot = slotFor(bitsOf(stage.sampleRate), false);
+    RateSlot* slot = slotOf(bitsOf(stage.sampleRate));
     return slot ? slot->sets[index].load(std::memory_order_acquire) : nullptr;
+}
+
+void request(const StageSettings& stage) noexcept
+{
+    const int32_t index = setIndex(stage);
+    if (index < 0) return;
+    if (RateSlot* slot = slotOf(bitsOf(stage.sampleRate))) {
+        const uint64_t bit = uint64_t{1} << index;
+        if (!(slot->asked.load(std::memory_order_relaxed) & bit)) slot->asked.fetch_or(bit);
+    }
+}
+
+const TriodeTables* make(const StageSettings& stage)
+{
+    const int32_t index = setIndex(stage);
+    RateSlot* slot = index < 0 ? nullptr : slotOf(bitsOf(stage.sampleRate));
+    return slot ? makeIn(*slot, stage.sampleRate, index) : nullptr;
+}
+
+bool buildNext()
+{
+    for (RateSlot& slot : cache.slots) {
+        const uint64_t bits = slot.rateBits.load();
+        if (bits == 0 || bits == kEvicting || slot.users.load() == 0) continue;
+        if (nextMissing(slot) < 0 || !retainSlot(slot, bits)) continue;
+        // Asked-for sets of any rate go before the rest of this one.
+        const int32_t index = nextMissing(slot);
+        if (index >= 0) makeIn(slot, rateOf(bits), index);
+        slot.users.fetch_sub(1);
+        return true;
+    }
+    return false;
+}
+
+bool hasWork() noexcept
+{
+    for (const RateSlot& slot : cache.slots) {
+        const uint64_t bits = slot.rateBits.load();
+        if (bits != 0 && bits != kEvicting && slot.users.load() != 0 && nextMissing(slot) >= 0) return true;
+    }
+    return false;
 }
 
 int32_t fill(double sampleRate)
 {
-    RateSlot* slot = slotFor(bitsOf(sampleRate), true);
-    if (!slot) return 0;
-    const FloatModeGuard audioThreadMode;
+    const int32_t use = acquire(sampleRate);
+    if (use < 0) return 0;
+    RateSlot& slot = cache.slots[use];
     int32_t made = 0;
     for (int32_t index = 0; index < kSetsPerRate; ++index) {
-        if (slot->sets[index].load(std::memory_order_acquire)) continue;
-        auto set = std::make_unique<TriodeTables>();
-        set->build(settingsOf(sampleRate, index));
-        const TriodeTables* none = nullptr;
-        // Another thread may have made the same set meanwhile: keep theirs.
-        if (slot->sets[index].compare_exchange_strong(none, set.get(), std::memory_order_acq_rel)) {
-            set.release();
-            cache.bytes.fetch_add(sizeof(TriodeTables), std::memory_order_relaxed);
-            ++made;
-        }
+        if (slot.sets[index].load(std::memory_order_acquire)) continue;
+        const uint64_t before = buildsHere;
+        makeIn(slot, sampleRate, index);
+        made += buildsHere != before && slot.sets[index].load(std::memory_order_acquire) ? 1 : 0;
     }
+    release(use);
     return made;
 }
 
+int32_t readyCount(double sampleRate) noexcept
+{
+    const uint64_t bits = bitsOf(sampleRate);
+    RateSlot* slot = slotOf(bits);
+    if (!slot || !retainSlot(*slot, bits)) return 0;
+    int32_t ready = 0;
+    for (const auto& set : slot->sets) ready += set.load(std::memory_order_acquire) ? 1 : 0;
+    slot->users.fetch_sub(1);
+    return ready;
+}
+
+int32_t rateCount() noexcept
+{
+    int32_t cached = 0;
+    for (const RateSlot& slot : cache.slots) cached += slot.rateBits.load() != 0 ? 1 : 0;
+    return cached;
+}
+
 size_t bytes() noexcept { return cache.bytes.load(std::memory_order_relaxed); }
+
+uint64_t buildsOnThisThread() noexcept { return buildsHere; }
 
 }  // namespace tableCache

@@ -5,9 +5,8 @@
 //
 // A set of tables depends only on its StageSettings, so sets are built off
 // the audio thread into one cache shared by every instance of the process:
-// a host that resumes at a rate finds every tube setting of that rate ready,
-// and twenty instances cost one set each. Sets in the cache are immutable
-// and live until the library is unloaded.
+// twenty instances cost one set each. Sets in the cache are immutable while
+// any instance can read them.
 #pragma once
 
 #include "dsp/TriodeCircuit.h"
@@ -90,20 +89,65 @@ struct TriodeTables {
     double plateVoltageAt(double cathode) const noexcept;
 };
 
-// The process-wide cache of ready sets.
+// The process-wide cache of ready sets, by rate. An instance holds a use of
+// the rate it runs at (and of the rate of the set in force, while the two
+// differ); a rate nobody uses stays cached until a new rate needs its place,
+// and its memory is freed only then, when no instance can still read it.
+// Sets are made in place by `make` (the host's set-up thread, for the one
+// set an instance needs now) or by the background builder through
+// `buildNext`; the audio thread only ever finds, asks and lets go.
 namespace tableCache {
 
-// [any thread; never waits, never allocates] The ready set for `stage`, or
-// null when none has been made.
-const TriodeTables* find(const StageSettings& stage) noexcept;
+constexpr int32_t kFactors = 2;  // 1x and 16x
+constexpr int32_t kSetsPerRate = kFactors * kTriodeCount * kSupplyCount * kCapCount;
+// Rates kept while nobody uses them; more may be cached while instances run
+// at them at once.
+constexpr int32_t kKeptRates = 4;
+// Rates cached at once, in use or not. An instance whose rate finds no room
+// passes its input through until one is free.
+constexpr int32_t kRateSlots = 32;
 
-// [any thread but the audio thread] Makes every set of `sampleRate` ready:
-// the three tubes, supplies and capacitors, at 1x and 16x. Sets already
-// there are kept. Returns how many it made. When the cache holds as many
-// rates as it can, it makes none, and the audio thread builds its own.
+// [any thread but the audio thread] Takes a use of `rate`, making room for
+// it when it is new (a rate nobody uses may be evicted). Returns the slot
+// to give back with `release`, or -1 when every slot is in use.
+int32_t acquire(double rate);
+// [any thread; never waits, never allocates] Takes another use of a rate
+// already cached; -1 when it is not (or is just being evicted).
+int32_t retain(double rate) noexcept;
+// [any thread; never waits] Gives back a use; -1 is ignored.
+void release(int32_t slot) noexcept;
+
+// [any thread; never waits, never allocates] The ready set for `stage`, or
+// null when none has been made. The caller holds a use of its rate (tests
+// may look without one while nothing is evicted).
+const TriodeTables* find(const StageSettings& stage) noexcept;
+// [any thread; never waits, never allocates] Moves `stage`'s set to the
+// front of the builder's queue. The caller holds a use of its rate.
+void request(const StageSettings& stage) noexcept;
+
+// [any thread but the audio thread] The set for `stage`, made here when it
+// is not ready (about a millisecond); null for settings the cache never
+// holds or when memory runs out. The caller holds a use of its rate.
+const TriodeTables* make(const StageSettings& stage);
+// [the background builder] Makes one set that an instance's rate lacks,
+// asked-for sets first; false when no rate in use lacks one.
+bool buildNext();
+// [any thread; never waits] Whether a rate in use lacks a set.
+bool hasWork() noexcept;
+
+// [any thread but the audio thread] Makes every set of `sampleRate` ready,
+// here: the three tubes, supplies and capacitors, at 1x and 16x. Sets
+// already there are kept. Returns how many it made.
 int32_t fill(double sampleRate);
 
+// Sets of `sampleRate` that are ready (0 when the rate is not cached).
+int32_t readyCount(double sampleRate) noexcept;
+// Rates cached, in use or not.
+int32_t rateCount() noexcept;
 // Memory held by the ready sets, bytes.
 size_t bytes() noexcept;
+// Sets the calling thread has built, ever (cache or not): how a test shows
+// that the audio thread builds none.
+uint64_t buildsOnThisThread() noexcept;
 
 }  // namespace tableCache

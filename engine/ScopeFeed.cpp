@@ -1,6 +1,7 @@
 #include "engine/ScopeFeed.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -31,32 +32,45 @@ void ScopeFeed::rateChanged(float sampleRate) noexcept
     if (isOn()) start(sampleRate);
 }
 
-void ScopeFeed::write(const ScopePoint& point) noexcept
+void ScopeFeed::store(uint32_t index, const ScopePoint& point) noexcept
 {
-    if (!lock.tryEnter()) return;  // busy: the point is dropped
-    // Whatever the interleaving with a restart, the slot stays in the ring.
-    const uint32_t index = writeIndex.load(std::memory_order_relaxed) % kScopeRingSize;
-    ring[index] = point;
-    writeIndex.store((index + 1) % kScopeRingSize, std::memory_order_relaxed);
-    written.fetch_add(1, std::memory_order_relaxed);
-    lock.leave();
+    uint32_t words[4];
+    std::memcpy(words, &point, sizeof(words));
+    for (int32_t i = 0; i < 4; ++i) ring[index].words[i].store(words[i], std::memory_order_relaxed);
 }
 
-void ScopeFeed::copy(ScopePoint (&out)[kScopeRingSize]) noexcept
+ScopePoint ScopeFeed::load(uint32_t index) const noexcept
 {
-    LockGuard hold(lock);
-    std::copy(ring, ring + kScopeRingSize, out);
+    uint32_t words[4];
+    for (int32_t i = 0; i < 4; ++i) words[i] = ring[index].words[i].load(std::memory_order_relaxed);
+    ScopePoint point;
+    std::memcpy(&point, words, sizeof(point));
+    return point;
+}
+
+void ScopeFeed::write(const ScopePoint& point) noexcept
+{
+    // Whatever the interleaving with a restart, the slot stays in the ring.
+    const uint32_t index = writeIndex.load(std::memory_order_relaxed) % kScopeRingSize;
+    store(index, point);
+    writeIndex.store((index + 1) % kScopeRingSize, std::memory_order_relaxed);
+    // Only the audio thread writes: a plain increment, published.
+    written.store(written.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+}
+
+void ScopeFeed::copy(ScopePoint (&out)[kScopeRingSize]) const noexcept
+{
+    for (uint32_t i = 0; i < kScopeRingSize; ++i) out[i] = load(i);
 }
 
 int32_t ScopeFeed::takeNew(uint64_t& seen, ScopePoint (&out)[kScopeRingSize]) noexcept
 {
-    if (!lock.tryEnter()) return 0;
+    // The writer's own thread: nothing moves while this reads.
     const uint64_t total = written.load(std::memory_order_relaxed);
     const uint64_t fresh = std::min<uint64_t>(total - std::min(seen, total), kScopeRingSize);
     const uint32_t end = writeIndex.load(std::memory_order_relaxed);
     for (uint64_t i = 0; i < fresh; ++i)
-        out[i] = ring[(end + kScopeRingSize - fresh + i) % kScopeRingSize];
-    lock.leave();
+        out[i] = load(static_cast<uint32_t>((end + kScopeRingSize - fresh + i) % kScopeRingSize));
     seen = total;
     return static_cast<int32_t>(fresh);
 }

@@ -1,11 +1,11 @@
 // Input/output sample pairs for an XY scope: every few frames the audio
 // thread writes one point into a ring of 512 that the engine owns; an editor
 // (or a format adapter that forwards the points) copies the ring when it
-// draws. The audio thread only tries the ring's lock: a point that meets a
-// busy ring is dropped, never waited for.
+// draws. One writer, no lock: the audio thread stores a point's four words
+// and then counts it in a sequence number; a reader copies without stopping
+// the writer and at worst sees the one point being written half old, half
+// new, which a scope shows as one stray dot for one refresh.
 #pragma once
-
-#include "engine/Lock.h"
 
 #include <atomic>
 #include <cstdint>
@@ -56,11 +56,13 @@ public:
         return {counter.load(std::memory_order_relaxed), spacing.load(std::memory_order_relaxed)};
     }
     void endBlock(const BlockCount& block) noexcept { counter.store(block.count, std::memory_order_relaxed); }
-    // [audio thread] Writes one point, unless the ring is busy.
+    // [audio thread] Writes one point.
     void write(const ScopePoint& point) noexcept;
 
-    // [any thread but the audio thread] Copies the whole ring.
-    void copy(ScopePoint (&out)[kScopeRingSize]) noexcept;
+    // [any thread] Copies the whole ring; never holds the writer up.
+    void copy(ScopePoint (&out)[kScopeRingSize]) const noexcept;
+    // Points ever written: the ring's sequence number.
+    uint64_t getWritten() const noexcept { return written.load(std::memory_order_acquire); }
     // [audio thread] Copies the points written since `seen` (a count of
     // points ever written, advanced to the present), oldest first, at most
     // the ring's worth; returns how many. For adapters that forward points
@@ -72,16 +74,19 @@ public:
     uint32_t getWriteIndex() const noexcept { return writeIndex.load(std::memory_order_relaxed); }
     bool isOn() const noexcept { return getSpacing() != kScopeFeedOff; }
 
-    // Only tests take the lock from outside, to show that a busy ring drops points.
-    Lock& ringLock() noexcept { return lock; }
-
 private:
     void restart(uint32_t newSpacing) noexcept;
+
+    // One point as the words the writer stores and readers load.
+    struct Slot {
+        std::atomic<uint32_t> words[4];
+    };
+    void store(uint32_t index, const ScopePoint& point) noexcept;
+    ScopePoint load(uint32_t index) const noexcept;
 
     std::atomic<uint32_t> spacing{kScopeFeedOff};
     std::atomic<uint32_t> counter{0};
     std::atomic<uint32_t> writeIndex{0};
     std::atomic<uint64_t> written{0};
-    Lock lock;
-    ScopePoint ring[kScopeRingSize] = {};
+    Slot ring[kScopeRingSize] = {};
 };

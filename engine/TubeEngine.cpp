@@ -5,6 +5,7 @@
 #include "engine/TubeEngine.h"
 
 #include "dsp/FloatMode.h"
+#include "engine/TableBuilder.h"
 
 #include <algorithm>
 #include <array>
@@ -31,6 +32,15 @@ double decibelsToLinear(float decibels) noexcept { return std::pow(10.0, static_
 // not a number) would otherwise give an infinite or NaN factor that the
 // smoothing could never leave again.
 float continuousValue(float value) noexcept { return value >= 0.0f ? std::min(value, 1.0f) : 0.0f; }
+
+// The pass-through's input: a sample that is not a finite number counts as
+// silence, as in the stage, and nothing louder than 60 dB over full scale
+// passes, so that no level can make it infinite.
+constexpr float kPassThroughLimit = 1000.0f;
+float boundedSample(float x) noexcept
+{
+    return std::isfinite(x) ? std::clamp(x, -kPassThroughLimit, kPassThroughLimit) : 0.0f;
+}
 
 void smoothToward(double& smoothed, double target) noexcept
 {
@@ -125,6 +135,17 @@ TubeEngine::TubeEngine() : dcBlocker(DcBlocker::forRate(kDefaultSampleRate))
 {
     for (int32_t i = 0; i < kNumParams; ++i) values[i].store(kFactoryPrograms[0].values[i]);
     pending.store(kAllChanges);
+    wanted.sampleRate = kDefaultSampleRate;
+    tableBuilder::engineOpened();
+    rateUse.store(tableCache::acquire(kDefaultSampleRate));
+    tableBuilder::wake();
+}
+
+TubeEngine::~TubeEngine()
+{
+    tableCache::release(tablesUse);
+    tableCache::release(rateUse.exchange(-1));
+    tableBuilder::engineClosed();
 }
 
 void TubeEngine::setParameter(int32_t index, float value) noexcept
@@ -151,14 +172,35 @@ void TubeEngine::setParameters(const float (&newValues)[kNumParams]) noexcept
 bool TubeEngine::setSampleRate(float rate) noexcept
 {
     if (!(rate >= kMinSampleRate && rate <= kMaxSampleRate)) return false;
+    if (sampleRate.load() == rate) return true;
+    // The new rate is in use before the audio thread can see it.
+    tableCache::release(rateUse.exchange(tableCache::acquire(static_cast<double>(rate))));
     if (sampleRate.exchange(rate) == rate) return true;
     scopeFeed.rateChanged(rate);
     // The audio thread hands the new rate to the stage and the DC blocker.
     pending.fetch_or(1u << kParamOversample);
+    tableBuilder::wake();
     return true;
 }
 
-void TubeEngine::prepareTables() { tableCache::fill(static_cast<double>(getSampleRate())); }
+StageSettings TubeEngine::storedSettings() const noexcept
+{
+    StageSettings now;
+    now.sampleRate = static_cast<double>(getSampleRate());
+    now.oversampling = switchIsOn(getParameter(kParamOversample)) ? kOversampling : 1;
+    now.triode = tableIndex(getParameter(kParamTriode));
+    now.supplyVoltage = kSupplyVoltages[tableIndex(getParameter(kParamVoltage))];
+    now.cathodeCapacitor = kCathodeCaps[tableIndex(getParameter(kParamCap))];
+    return now;
+}
+
+void TubeEngine::prepareTables()
+{
+    tableCache::make(storedSettings());
+    tableBuilder::wake();
+}
+
+void TubeEngine::waitForTables() noexcept { tableBuilder::waitFor(storedSettings()); }
 
 bool TubeEngine::takeChanges(float (&copy)[kNumParams], uint32_t& mask) noexcept
 {
@@ -180,62 +222,100 @@ void TubeEngine::applyChanges() noexcept
 {
     float v[kNumParams];
     uint32_t mask = 0;
-    if (!takeChanges(v, mask)) return;
-    auto changed = [mask](int32_t index) { return (mask & (1u << index)) != 0; };
+    bool reprepare = false;
+    bool levelChanged = false;
+    if (takeChanges(v, mask)) {
+        auto changed = [mask](int32_t index) { return (mask & (1u << index)) != 0; };
+        if (changed(kParamVoltage)) wanted.supplyVoltage = kSupplyVoltages[tableIndex(v[kParamVoltage])];
+        if (changed(kParamCap)) wanted.cathodeCapacitor = kCathodeCaps[tableIndex(v[kParamCap])];
+        if (changed(kParamOversample)) {
+            // Also how a new host rate reaches the stage. Only a real change
+            // of factor or rate re-prepares: a host re-sending its automation
+            // before every block leaves the stage alone.
+            wanted.oversampling = switchIsOn(v[kParamOversample]) ? kOversampling : 1;
+            wanted.sampleRate = static_cast<double>(getSampleRate());
+        }
+        if (changed(kParamGain)) gainTarget = decibelsToLinear(gainDecibels(continuousValue(v[kParamGain])));
+        levelChanged = changed(kParamLevel) || changed(kParamNormalize);
+        levelValue = v[kParamLevel];
+        normalizeValue = v[kParamNormalize];
+        if (changed(kParamTriode)) wanted.triode = tableIndex(v[kParamTriode]);
+        // The first hand-over always prepares: the stage has no tables before.
+        reprepare = !prepared || !(wanted == dsp.settings());
+    } else {
+        // A set asked for earlier may have been published since.
+        reprepare = !current.load(std::memory_order_relaxed);
+    }
+    const bool took = reprepare && takeWantedTables();
+    if (prepared && wanted.sampleRate != dsp.settings().sampleRate) {
+        // The input passes through until a set of the new rate is ready:
+        // the old rate's sets are not read any more, and may be evicted.
+        dsp.dropTables();
+        tableCache::release(tablesUse);
+        tablesUse = -1;
+        prepared = false;
+    }
+    current.store(prepared && wanted == dsp.settings(), std::memory_order_relaxed);
+    // The normalised level reads the tables in force.
+    if (prepared && (took || levelChanged)) setLevelTarget();
+}
 
-    // The first hand-over always prepares: the stage has no tables before.
-    bool reprepare = !prepared;
-    if (changed(kParamVoltage)) {
-        const double volts = kSupplyVoltages[tableIndex(v[kParamVoltage])];
-        if (volts != dsp.settings().supplyVoltage) {
-            dsp.setSupplyVoltage(volts);
-            reprepare = true;
-        }
+bool TubeEngine::takeWantedTables() noexcept
+{
+    const bool sameRate = prepared && wanted.sampleRate == dsp.settings().sampleRate;
+    const int32_t use = sameRate ? tablesUse : tableCache::retain(wanted.sampleRate);
+    const TriodeTables* set = use >= 0 ? tableCache::find(wanted) : nullptr;
+    if (!set) {
+        tableCache::request(wanted);
+        if (use != tablesUse) tableCache::release(use);
+        return false;
     }
-    if (changed(kParamCap)) {
-        const double farads = kCathodeCaps[tableIndex(v[kParamCap])];
-        if (farads != dsp.settings().cathodeCapacitor) {
-            dsp.setCathodeCapacitor(farads);
-            reprepare = true;
-        }
+    if (use != tablesUse) {
+        tableCache::release(tablesUse);
+        tablesUse = use;
     }
-    if (changed(kParamOversample)) {
-        // Also how a new host rate reaches the stage. Only a real change of
-        // factor or rate re-prepares: a host re-sending its automation
-        // before every block leaves the stage alone.
-        const int32_t factor = switchIsOn(v[kParamOversample]) ? kOversampling : 1;
-        const double rate = static_cast<double>(getSampleRate());
-        if (factor != dsp.settings().oversampling || rate != dsp.settings().sampleRate) reprepare = true;
-        dsp.setOversampling(factor);
-        dsp.setSampleRate(rate);
-        if (static_cast<float>(rate) != dcBlockerRate) {
-            dcBlockerRate = static_cast<float>(rate);
-            dcBlocker = DcBlocker::forRate(rate);
-        }
+    dsp.use(wanted, *set);
+    dsp.resetCathodes();
+    prepared = true;
+    if (static_cast<float>(wanted.sampleRate) != dcBlockerRate) {
+        dcBlockerRate = static_cast<float>(wanted.sampleRate);
+        dcBlocker = DcBlocker::forRate(wanted.sampleRate);
     }
-    if (changed(kParamGain)) gainTarget = decibelsToLinear(gainDecibels(continuousValue(v[kParamGain])));
-    const bool levelChanged = changed(kParamLevel) || changed(kParamNormalize);
-    if (changed(kParamTriode)) {
-        const int32_t triode = tableIndex(v[kParamTriode]);
-        if (triode != dsp.getTriodeIndex()) {
-            dsp.setTriodeIndex(triode);
-            reprepare = true;
-        }
+    return true;
+}
+
+void TubeEngine::setLevelTarget() noexcept
+{
+    double level = decibelsToLinear(levelDecibels(continuousValue(levelValue)));
+    if (switchIsOn(normalizeValue))
+        level /= dsp.outputSwing() + 1.0;
+    else
+        level *= kUnnormalizedLevel;
+    levelTarget = level;
+}
+
+void TubeEngine::passThrough(const float* inLeft, const float* inRight, float* outLeft, float* outRight,
+                             int32_t frames) noexcept
+{
+    const float level =
+        static_cast<float>(decibelsToLinear(levelDecibels(continuousValue(getParameter(kParamLevel)))));
+    const int32_t latency = this->latency();
+    ScopeFeed::BlockCount scopeCount = scopeFeed.beginBlock();
+    for (int32_t k = 0; k < frames; ++k) {
+        // Read before writing: the host may process in place.
+        const float l = boundedSample(inLeft[k]);
+        const float r = inRight ? boundedSample(inRight[k]) : 0.0f;
+        delay[0][delayAt] = l;
+        delay[1][delayAt] = r;
+        const int32_t from = (delayAt + kDelayFrames - latency) % kDelayFrames;
+        delayAt = (delayAt + 1) % kDelayFrames;
+        const float oL = delay[0][from] * level;
+        const float oR = (inRight ? delay[1][from] : delay[0][from]) * level;
+        if (scopeCount.due()) scopeFeed.write({l, r, oL, oR});
+        outLeft[k] = oL;
+        if (outRight) outRight[k] = oR;
     }
-    if (reprepare) {
-        dsp.prepare();
-        dsp.resetCathodes();
-        prepared = true;
-    }
-    if (reprepare || levelChanged) {
-        // The normalised level reads the new tables.
-        double level = decibelsToLinear(levelDecibels(continuousValue(v[kParamLevel])));
-        if (switchIsOn(v[kParamNormalize]))
-            level /= dsp.outputSwing() + 1.0;
-        else
-            level *= kUnnormalizedLevel;
-        levelTarget = level;
-    }
+    scopeFeed.endBlock(scopeCount);
 }
 
 void TubeEngine::process(const float* inLeft, const float* inRight, float* outLeft, float* outRight,
@@ -245,13 +325,10 @@ void TubeEngine::process(const float* inLeft, const float* inRight, float* outLe
     const FloatModeGuard flushDenormals;
 
     applyChanges();
-    if (!prepared) {
-        // A program was landing as the very first block began: nothing to
-        // play through yet.
-        for (int32_t k = 0; k < frames; ++k) {
-            outLeft[k] = 0.0f;
-            if (outRight) outRight[k] = 0.0f;
-        }
+    if (!prepared || wanted.sampleRate != dsp.settings().sampleRate) {
+        // No set of this rate is ready yet (or a program was landing as the
+        // very first block began): never another rate's tables.
+        passThrough(inLeft, inRight, outLeft, outRight, frames);
         return;
     }
 
@@ -286,9 +363,11 @@ void TubeEngine::process(const float* inLeft, const float* inRight, float* outLe
             // The output carries the negated level: the stage inverts.
             float o[2];
             output.step(y, levels[k & 3], o);
+            // The scope reads the input before the output may overwrite it
+            // (a host may process in place).
+            if (scopeCount.due()) scope.write({inLeft[k], inRight[k], o[0], o[1]});
             outLeft[k] = o[0];
             if (outRight) outRight[k] = o[1];
-            if (scopeCount.due()) scope.write({inLeft[k], inRight[k], o[0], o[1]});
         };
         dsp.processStereo(frames, source, sink);
         output.storeTo(dcBlocker);
@@ -305,9 +384,9 @@ void TubeEngine::process(const float* inLeft, const float* inRight, float* outLe
             const float m = levels[k & 3];
             const float oL = filter.step(0, static_cast<float>(y.v) * m, dc);
             const float oR = filter.step(1, 0.0f * m, dc);
+            if (scopeCount.due()) scope.write({inLeft[k], 0.0f, oL, oR});
             outLeft[k] = oL;
             if (outRight) outRight[k] = oR;
-            if (scopeCount.due()) scope.write({inLeft[k], 0.0f, oL, oR});
         };
         dsp.processLeft(frames, source, sink);
         dcBlocker = filter;

@@ -9,6 +9,14 @@
 // thread while processing is suspended; `process` belongs to the audio
 // thread. A change lands at the first block that starts after it, and a
 // whole-program change lands in one block.
+//
+// The audio thread never builds a table set. Resume makes the one set the
+// stored settings need; the process's background builder makes the rest of
+// the rate (engine/TableBuilder.h). A tube, supply, capacitor or factor
+// whose set is not ready yet (only in the first moments at a new rate)
+// leaves the stage on the set in force until the first block after the new
+// one is published; a new rate with no set ready passes the input through,
+// delayed by the latency and at the Level setting, until one is.
 #pragma once
 
 #include "dsp/TriodeProcessor.h"
@@ -60,6 +68,11 @@ public:
     // [UI thread] Factory program 0's values, every change pending, 48 kHz,
     // scope feed off. Allocates all the audio thread will ever use.
     TubeEngine();
+    // [UI thread] Gives back its uses of the table cache; the last engine
+    // of the process joins the background builder.
+    ~TubeEngine();
+    TubeEngine(const TubeEngine&) = delete;
+    TubeEngine& operator=(const TubeEngine&) = delete;
 
     // --- Parameters [any thread; never waits] ---
     // Stores a normalized value as given (nothing clamps it); out-of-range
@@ -83,11 +96,17 @@ public:
     // thread takes the new rate at its next block.
     bool setSampleRate(float rate) noexcept;
     float getSampleRate() const noexcept { return sampleRate.load(std::memory_order_relaxed); }
-    // Makes the tables of every tube setting at the current rate ready in
-    // the process's shared cache (a few tens of milliseconds the first time
-    // a rate is seen, nothing after), so that the audio thread never builds
-    // one. Hosts call it on resume.
+    // Makes the set the stored settings need at the current rate ready, here
+    // (about a millisecond the first time, nothing after), and has the
+    // background builder make the rest of the rate. Hosts call it on resume.
     void prepareTables();
+    // [a host's first block after set-up, never a real-time audio thread]
+    // Waits until the set the stored settings need is ready, for hosts that
+    // show their settings only after set-up; the next block takes it.
+    void waitForTables() noexcept;
+    // Whether the tables in force are those of the stored settings at the
+    // current rate (false while the engine waits for a set).
+    bool tablesCurrent() const noexcept { return current.load(std::memory_order_relaxed); }
 
     // --- [audio thread; never waits, never allocates] ---
     // Processes `frames` frames. A null inRight processes the left channel
@@ -111,8 +130,17 @@ public:
     const DcBlocker& getDcBlocker() const noexcept { return dcBlocker; }
 
 private:
+    // The stage settings the stored values ask for at the current rate.
+    StageSettings storedSettings() const noexcept;
     bool takeChanges(float (&values)[kNumParams], uint32_t& mask) noexcept;
     void applyChanges() noexcept;
+    // [audio thread] Puts the wanted set in force if it is ready; false
+    // when it is not (it is then asked for first).
+    bool takeWantedTables() noexcept;
+    void setLevelTarget() noexcept;
+    // [audio thread] The input, delayed by the latency, at the Level setting.
+    void passThrough(const float* inLeft, const float* inRight, float* outLeft, float* outRight,
+                     int32_t frames) noexcept;
 
     // Hand-over: the stored values and their change bits. A whole-program
     // write counts itself in `wholeWriters` and `wholeGeneration`, so that
@@ -124,9 +152,22 @@ private:
     std::atomic<uint32_t> wholeGeneration{0};
     std::atomic<float> sampleRate{kDefaultSampleRate};
 
+    // The cache slot of the rate set here, held for the builder and
+    // against eviction; -1 when the cache had no room.
+    std::atomic<int32_t> rateUse{-1};
+    std::atomic<bool> current{false};
+
     // Audio thread only.
     TriodeProcessor dsp;
-    bool prepared = false;  // the first hand-over prepares whatever it finds
+    bool prepared = false;  // a set is in force
+    StageSettings wanted;   // what the stored values ask for
+    int32_t tablesUse = -1; // the cache slot of the set in force
+    float levelValue = 0.0f;
+    float normalizeValue = 0.0f;
+    // The pass-through's delay line, per channel.
+    static constexpr int32_t kDelayFrames = 16;
+    float delay[2][kDelayFrames] = {};
+    int32_t delayAt = 0;
     double gainSmoothed = 0.0;
     double levelSmoothed = 0.0;
     double gainTarget = 0.0;

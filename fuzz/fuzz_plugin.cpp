@@ -246,9 +246,11 @@ struct Session {
 
 }  // namespace
 
-// The rates the inputs pick from have their tables ready before the first
-// input, as a host's resume would make them; a rate an input makes up is
-// prepared by the audio thread, as it would be for a host that never resumes.
+// The rates the inputs pick from have their tables made before the first
+// input (the cache keeps the last few of them); a rate an input makes up,
+// or one evicted since, gets its sets from the background builder while the
+// instance passes its input through or stays on the set in force, as for a
+// host that never resumes.
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     for (double rate : {48000.0, 8000.0, 44100.0, 44100.5, 1000000.0}) tableCache::fill(rate);

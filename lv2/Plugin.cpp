@@ -2,17 +2,20 @@
 // ports carry the seven settings in the units users read; run() hands the
 // engine a setting only when its port has changed, writes the latency the
 // stored Oversampling value stands for, processes, and forwards the scope
-// points the block produced to the editor over the atom output.
+// points the block produced to the editor over the atom output, only while
+// an editor says, over the `scope_watch` input, that it shows them.
 //
 // Threads, as LV2 defines them: instantiate, activate, deactivate and
 // cleanup on the host's set-up thread; connect_port and run on its audio
 // thread. run() never waits, never allocates, and never throws.
+#include "engine/TableBuilder.h"
 #include "engine/TubeEngine.h"
 #include "lv2/PortMap.h"
 #include "lv2/ScopeMessage.h"
 #include "lv2/Uris.h"
 
 #include <lv2/atom/forge.h>
+#include <lv2/atom/util.h>
 #include <lv2/core/lv2.h>
 #include <lv2/core/lv2_util.h>
 #include <lv2/urid/urid.h>
@@ -21,6 +24,11 @@
 #include <memory>
 
 namespace {
+
+// An editor that said it watches and then vanished without a word (its
+// process ended, its host lost it) stops the feed after this long; an open
+// editor repeats its word every second.
+constexpr double kScopeWordTimeoutSeconds = 3.0;
 
 struct Lv2Effect {
     std::unique_ptr<TubeEngine> engine;
@@ -34,6 +42,7 @@ struct Lv2Effect {
     float* outputRight = nullptr;
     float* latency = nullptr;
     LV2_Atom_Sequence* scope = nullptr;
+    const LV2_Atom_Sequence* scopeWatch = nullptr;
 
     // What the control ports last held (bit patterns, so that a NaN is seen
     // once like any other value).
@@ -43,11 +52,19 @@ struct Lv2Effect {
     // Whether run() has processed audio since the last activate: a second
     // activation then starts from a fresh engine.
     bool ranSinceActivate = false;
+    // Whether every control port was connected at activate, its value known
+    // there. Offline hosts such as lv2file connect them only afterwards: the
+    // first run then waits for the set they ask for, once, so that a render
+    // plays its settings from the first frame.
+    bool controlsAtActivate = false;
 
     ScopeUrids urids;
     LV2_Atom_Forge forge;
     uint64_t scopeSeen = 0;
     ScopePoint scopePoints[kScopeRingSize] = {};
+    // Whether an editor watches the scope, and the frames since its last word.
+    bool watched = false;
+    uint64_t framesSinceWord = 0;
 
     // [set-up thread] The engine's own starting values are program 0's, the
     // ports' defaults.
@@ -55,12 +72,13 @@ struct Lv2Effect {
     {
         engine = std::move(fresh);
         engine->setSampleRate(sampleRate);
-        engine->startScopeFeed();
+        if (watched) engine->startScopeFeed();
         scopeSeen = 0;
         for (int32_t i = 0; i < kNumParams; ++i) portSeen[i] = false;
     }
 
-    // [audio thread] Hands the engine the settings whose ports changed.
+    // [audio thread, or activate] Hands the engine the settings whose ports
+    // changed.
     void takeControls() noexcept
     {
         for (int32_t i = 0; i < kNumParams; ++i) {
@@ -77,7 +95,36 @@ struct Lv2Effect {
         }
     }
 
-    // [audio thread] The points since the last run, as one event.
+    // [audio thread] Starts or stops the feed as the editor says; stops it
+    // when the editor has been silent too long. Starting and stopping only
+    // store a few atomics.
+    void hearEditor(uint32_t frames) noexcept
+    {
+        if (scopeWatch) {
+            LV2_ATOM_SEQUENCE_FOREACH (scopeWatch, event) {
+                const ScopeWord word = readScopeWord(urids, &event->body, sizeof(LV2_Atom) + event->body.size);
+                if (word == ScopeWord::None) continue;
+                framesSinceWord = 0;
+                if (word == ScopeWord::Watch && !watched) {
+                    watched = true;
+                    engine->startScopeFeed();
+                    scopeSeen = engine->scope().getWritten();
+                } else if (word == ScopeWord::Closed && watched) {
+                    watched = false;
+                    engine->stopScopeFeed();
+                }
+            }
+        }
+        if (!watched) return;
+        framesSinceWord += frames;
+        if (static_cast<double>(framesSinceWord) > kScopeWordTimeoutSeconds * sampleRate) {
+            watched = false;
+            engine->stopScopeFeed();
+        }
+    }
+
+    // [audio thread] The points since the last run, as one event; with no
+    // editor watching, an empty sequence.
     void forwardScope() noexcept
     {
         if (!scope) return;
@@ -85,14 +132,18 @@ struct Lv2Effect {
         lv2_atom_forge_set_buffer(&forge, reinterpret_cast<uint8_t*>(scope), capacity);
         LV2_Atom_Forge_Frame sequence;
         if (!lv2_atom_forge_sequence_head(&forge, &sequence, 0)) return;
-        const int32_t fresh = engine->scope().takeNew(scopeSeen, scopePoints);
-        writeScopeEvent(forge, urids, scopePoints, fresh);
+        if (watched) {
+            const int32_t fresh = engine->scope().takeNew(scopeSeen, scopePoints);
+            writeScopeEvent(forge, urids, scopePoints, fresh);
+        }
         lv2_atom_forge_pop(&forge, &sequence);
     }
 
     void run(uint32_t frames) noexcept
     {
         takeControls();
+        if (!ranSinceActivate && !controlsAtActivate && frames > 0) engine->waitForTables();
+        hearEditor(frames);
         if (latency) *latency = static_cast<float>(engine->latency());
         if (frames > 0) {
             if (inputLeft && outputLeft) {
@@ -143,6 +194,7 @@ void connectPort(LV2_Handle instance, uint32_t port, void* data)
     case kPortOutputRight: effect->outputRight = static_cast<float*>(data); break;
     case kPortLatency: effect->latency = static_cast<float*>(data); break;
     case kPortScope: effect->scope = static_cast<LV2_Atom_Sequence*>(data); break;
+    case kPortScopeWatch: effect->scopeWatch = static_cast<const LV2_Atom_Sequence*>(data); break;
     default: break;
     }
 }
@@ -157,10 +209,15 @@ void activate(LV2_Handle instance)
         // one goes on.
         if (effect->ranSinceActivate) effect->adoptEngine(std::make_unique<TubeEngine>());
         effect->ranSinceActivate = false;
-        // The tables of every setting at this rate, so that run() never builds one.
+        // The set the control ports ask for at this rate, here; the
+        // background builder makes the rest. run() never builds one. The
+        // ports a host connected already hold the first run's values.
+        effect->controlsAtActivate = true;
+        for (const float* control : effect->controls) effect->controlsAtActivate &= control != nullptr;
+        effect->takeControls();
         effect->engine->prepareTables();
     } catch (...) {
-        // Without the shared tables the first block builds its own set.
+        // Without a new engine the old one goes on, its sets still in force.
     }
 }
 
@@ -170,7 +227,14 @@ void deactivate(LV2_Handle) {}
 
 void cleanup(LV2_Handle instance) { delete static_cast<Lv2Effect*>(instance); }
 
-const void* extensionData(const char*) { return nullptr; }
+void waitForTables() { tableBuilder::waitUntilIdle(); }
+
+const Z5rTablesInterface kTablesInterface = {waitForTables};
+
+const void* extensionData(const char* uri)
+{
+    return uri && std::strcmp(uri, Z5R_LV2_TABLES_INTERFACE) == 0 ? &kTablesInterface : nullptr;
+}
 
 const LV2_Descriptor kDescriptor = {
     Z5R_LV2_URI, instantiate, connectPort, activate, run, deactivate, cleanup, extensionData,

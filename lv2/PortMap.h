@@ -25,6 +25,7 @@ enum Lv2Port : uint32_t {
     kPortOutputRight = 10,
     kPortLatency = 11,
     kPortScope = 12,
-    kPortCount = 13
+    kPortScopeWatch = 13,
+    kPortCount = 14
 };
 static_assert(kPortNormalize + 1 == kNumParams, "control port i is parameter i");

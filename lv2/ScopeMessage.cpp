@@ -13,7 +13,10 @@ bool ScopeUrids::map(const LV2_URID_Map& m)
     atomVector = m.map(m.handle, LV2_ATOM__Vector);
     scopeBlock = m.map(m.handle, Z5R_LV2_SCOPE_BLOCK);
     scopePoints = m.map(m.handle, Z5R_LV2_SCOPE_POINTS);
-    return atomEventTransfer && atomFloat && atomObject && atomVector && scopeBlock && scopePoints;
+    scopeWatch = m.map(m.handle, Z5R_LV2_SCOPE_WATCH);
+    scopeClosed = m.map(m.handle, Z5R_LV2_SCOPE_CLOSED);
+    return atomEventTransfer && atomFloat && atomObject && atomVector && scopeBlock && scopePoints && scopeWatch &&
+           scopeClosed;
 }
 
 static_assert(sizeof(ScopePoint) == 4 * sizeof(float), "a point is four floats, back to back");
@@ -74,4 +77,23 @@ int32_t readScopeBlock(const ScopeUrids& urids, const LV2_Atom* atom, uint32_t b
         offset += step;
     }
     return 0;
+}
+
+LV2_Atom_Object scopeWordAtom(const ScopeUrids& urids, ScopeWord word) noexcept
+{
+    LV2_Atom_Object atom{};
+    atom.atom.size = sizeof(LV2_Atom_Object_Body);
+    atom.atom.type = urids.atomObject;
+    atom.body.otype = word == ScopeWord::Watch ? urids.scopeWatch : urids.scopeClosed;
+    return atom;
+}
+
+ScopeWord readScopeWord(const ScopeUrids& urids, const LV2_Atom* atom, uint32_t bytes) noexcept
+{
+    if (!atom || bytes < sizeof(LV2_Atom_Object) || atom->size > bytes - sizeof(LV2_Atom)) return ScopeWord::None;
+    if (atom->type != urids.atomObject || atom->size < sizeof(LV2_Atom_Object_Body)) return ScopeWord::None;
+    const LV2_URID type = reinterpret_cast<const LV2_Atom_Object*>(atom)->body.otype;
+    if (type == urids.scopeWatch) return ScopeWord::Watch;
+    if (type == urids.scopeClosed) return ScopeWord::Closed;
+    return ScopeWord::None;
 }

@@ -23,6 +23,8 @@ struct ScopeUrids {
     LV2_URID atomVector = 0;
     LV2_URID scopeBlock = 0;
     LV2_URID scopePoints = 0;
+    LV2_URID scopeWatch = 0;
+    LV2_URID scopeClosed = 0;
 
     // [instantiation] Maps every URI; false when the host's map gave 0 for any.
     bool map(const LV2_URID_Map& map);
@@ -48,3 +50,11 @@ int32_t writeScopeEvent(LV2_Atom_Forge& forge, const ScopeUrids& urids, const Sc
 // (the newest) and returns how many.
 int32_t readScopeBlock(const ScopeUrids& urids, const LV2_Atom* atom, uint32_t bytes, ScopePoint* out,
                        int32_t capacity) noexcept;
+
+// The editor's word over the `scope_watch` input: an object with no
+// properties, of type #ScopeWatch or #ScopeClosed.
+enum class ScopeWord { None, Watch, Closed };
+// [UI thread] The word as the atom the editor writes (eventTransfer).
+LV2_Atom_Object scopeWordAtom(const ScopeUrids& urids, ScopeWord word) noexcept;
+// [audio thread] The word an atom of `bytes` bytes (header and body) carries.
+ScopeWord readScopeWord(const ScopeUrids& urids, const LV2_Atom* atom, uint32_t bytes) noexcept;

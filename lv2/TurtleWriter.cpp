@@ -183,6 +183,13 @@ std::string plugin(bool withUi)
       << "\t\tlv2:name \"Scope\" ;\n"
       << "\t\tlv2:portProperty lv2:connectionOptional ;\n"
       << "\t\trsz:minimumSize " << scopeBytes << "\n"
+      << "\t] , [\n"
+      << "\t\ta lv2:InputPort , atom:AtomPort ;\n"
+      << "\t\tatom:bufferType atom:Sequence ;\n"
+      << "\t\tlv2:index " << kPortScopeWatch << " ;\n"
+      << "\t\tlv2:symbol \"scope_watch\" ;\n"
+      << "\t\tlv2:name \"Scope watch\" ;\n"
+      << "\t\tlv2:portProperty lv2:connectionOptional\n"
       << "\t] .\n";
     if (withUi)
         t << "\n<" Z5R_LV2_UI_URI ">\n"

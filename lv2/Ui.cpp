@@ -8,7 +8,8 @@
 // user moves is written as a port value through the host's write function,
 // a port value the host reports moves the control at the panel's next
 // refresh, and the scope points arrive as atom events from the `scope`
-// output.
+// output while the panel tells the plug-in, over `scope_watch`, that it
+// shows them.
 //
 // Every call, from the host and into the panel, comes from the host's UI
 // thread. Nothing here throws across the C interface.
@@ -61,13 +62,24 @@ public:
         values[index] = normalizedFromPhysical(index, port);
         write(controller, static_cast<uint32_t>(index), sizeof(float), 0, &port);
     }
-    void copyScope(ScopePoint (&out)[kScopeRingSize]) override { std::memcpy(out, ring, sizeof(ring)); }
+    void copyScope(ScopePoint (&out)[kScopeRingSize]) override
+    {
+        std::memcpy(out, ring, sizeof(ring));
+        // Called at every refresh while the scope shows: the plug-in hears
+        // once a second that someone still looks.
+        if (scopeOn && ++refreshesSinceWord >= kRefreshesPerWord) tellPlugin(ScopeWord::Watch);
+    }
     void startScope() override
     {
         scopeOn = true;
         writeIndex = 0;
+        tellPlugin(ScopeWord::Watch);
     }
-    void stopScope() override { scopeOn = false; }
+    void stopScope() override
+    {
+        scopeOn = false;
+        tellPlugin(ScopeWord::Closed);
+    }
 
     // [UI thread] A port event from the host.
     void portEvent(uint32_t port, uint32_t size, uint32_t format, const void* buffer) noexcept
@@ -89,6 +101,16 @@ public:
     }
 
 private:
+    // 50 refreshes of 20 ms.
+    static constexpr int32_t kRefreshesPerWord = 50;
+
+    void tellPlugin(ScopeWord word) noexcept
+    {
+        refreshesSinceWord = 0;
+        const LV2_Atom_Object atom = scopeWordAtom(urids, word);
+        write(controller, kPortScopeWatch, sizeof(atom), urids.atomEventTransfer, &atom);
+    }
+
     LV2UI_Write_Function write;
     LV2UI_Controller controller;
     const ScopeUrids& urids;
@@ -96,6 +118,7 @@ private:
     ScopePoint ring[kScopeRingSize] = {};
     int32_t writeIndex = 0;
     bool scopeOn = false;
+    int32_t refreshesSinceWord = 0;
 };
 
 struct Lv2Editor {

@@ -14,6 +14,21 @@
 #define Z5R_LV2_SCOPE_BLOCK Z5R_LV2_URI "#ScopeBlock"
 #define Z5R_LV2_SCOPE_POINTS Z5R_LV2_URI "#points"
 
+// The editor's word to the plug-in, over the `scope_watch` atom input: an
+// object of type ScopeWatch when the scope shows (and again every second
+// while it does), ScopeClosed when it stops showing. The feed runs only
+// between the two, and stops on its own when no word comes for a while.
+#define Z5R_LV2_SCOPE_WATCH Z5R_LV2_URI "#ScopeWatch"
+#define Z5R_LV2_SCOPE_CLOSED Z5R_LV2_URI "#ScopeClosed"
+
+// extension_data: a Z5rTablesInterface whose wait() returns once every
+// table set of the rates in use is ready, for offline hosts and tests that
+// want each setting to land at its first block from the start.
+#define Z5R_LV2_TABLES_INTERFACE Z5R_LV2_URI "#tables"
+struct Z5rTablesInterface {
+    void (*wait)();
+};
+
 // The bundle's files.
 #define Z5R_LV2_BUNDLE "KorvaneZ5R.lv2"
 #define Z5R_LV2_DSP_BINARY "KorvaneZ5R_dsp.so"

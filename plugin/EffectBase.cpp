@@ -187,6 +187,8 @@ intptr_t EffectBaseX::dispatcher(int32_t opcode, int32_t index, intptr_t value, 
         return 0;
     case effSetTotalSampleToProcess:
         return setTotalSampleToProcess(static_cast<int32_t>(value));
+    case effVendorSpecific:
+        return vendorSpecific(index, value, ptr, opt);
     default:
         if (opcode >= effProcessEvents && opcode <= effGetNumMidiOutputChannels) return 0;
         return EffectBase::dispatcher(opcode, index, value, ptr, opt);

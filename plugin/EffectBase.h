@@ -106,4 +106,6 @@ public:
     virtual int32_t getCurrentMidiProgram(int32_t) { return -1; }
     virtual void getSpeakerArrangement(VstSpeakerArrangement** input, VstSpeakerArrangement** output);
     virtual int32_t setTotalSampleToProcess(int32_t frames) { return frames; }
+    // effVendorSpecific: IN index (the vendor's code), value, ptr, opt; returns 0 unless understood
+    virtual intptr_t vendorSpecific(int32_t, intptr_t, void*, float) { return 0; }
 };

@@ -1,5 +1,6 @@
 #include "plugin/TubeEffect.h"
 
+#include "engine/TableBuilder.h"
 #include "plugin/EditorBase.h"
 
 #include <algorithm>
@@ -40,6 +41,14 @@ void TubeEffect::setSampleRate(float rate)
 }
 
 void TubeEffect::resume() { engine.prepareTables(); }
+
+intptr_t TubeEffect::vendorSpecific(int32_t index, intptr_t, void*, float)
+{
+    if (index == kVendorTablesReady) return tableCache::hasWork() ? 0 : 1;
+    if (index != kVendorWaitForTables) return 0;
+    tableBuilder::waitUntilIdle();
+    return 1;
+}
 
 void TubeEffect::processReplacing(float** inputs, float** outputs, int32_t sampleFrames)
 {

@@ -20,6 +20,13 @@ constexpr int32_t kVendorVersion = product::kVendorVersion;
 constexpr const char* kEffectName = product::kName;
 constexpr const char* kVendorName = product::kVendor;
 constexpr const char* kProductName = product::kProductString;
+// effVendorSpecific code ('Z5Rw'): waits until every table set of the rates
+// in use is ready and returns 1, for offline hosts and tests that want each
+// setting to land at its first block from the start.
+constexpr int32_t kVendorWaitForTables = 0x5A355277;
+// effVendorSpecific code ('Z5Rr'): 1 when every table set of the rates in
+// use is ready, 0 while the background builder still works; never waits.
+constexpr int32_t kVendorTablesReady = 0x5A355272;
 
 class EditorBase;
 
@@ -60,6 +67,8 @@ public:
     bool getVendorString(char* text) override;
     bool getProductString(char* text) override;
     int32_t getVendorVersion() override { return kVendorVersion; }
+    // [UI thread] kVendorWaitForTables and kVendorTablesReady; anything else answers 0.
+    intptr_t vendorSpecific(int32_t index, intptr_t value, void* ptr, float opt) override;
 
     // [UI thread] Scope feed control, used by the editor on open and close.
     void startScopeFeed() noexcept { engine.startScopeFeed(); }

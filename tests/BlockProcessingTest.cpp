@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <limits>
@@ -26,6 +27,7 @@ std::unique_ptr<TubeEffect> makeEffect()
 // Processes an empty block: applies pending changes, runs no frame.
 void applyChanges(TubeEffect& effect)
 {
+    tableBuilder::waitUntilIdle();
     float silence = 0.0f;
     float* buffers[2] = {&silence, &silence};
     effect.processReplacing(buffers, buffers, 0);
@@ -420,26 +422,34 @@ TEST(ScopeFeed, OffFeedCountsFramesAndWritesNothing)
     EXPECT_EQ(effect->getScopeCounter(), 0u);
 }
 
-TEST(ScopeFeed, PointsMeetingABusyRingAreDropped)
+TEST(ScopeFeed, AnEditorCopyingAllTheWhileCostsNoPoint)
 {
+    // The ring has no lock: an editor that copies it without pause never
+    // makes the audio thread drop a point, and sees only points written.
     auto effect = makeEffect();
     effect->startScopeFeed();
-    Lock& ringLock = effect->getEngine().scope().ringLock();
-    std::atomic<bool> held{false}, release{false};
-    std::thread holder([&] {
-        ringLock.enter();
-        held = true;
-        while (!release) std::this_thread::yield();
-        ringLock.leave();
+    processBlock(*effect, testSignal(1));  // the tables ready, one frame counted
+    const Stereo in = testSignal(100, 0.5f, 1);
+    std::atomic<bool> stop{false};
+    std::atomic<int32_t> copies{0};
+    std::atomic<bool> foreign{false};
+    std::thread editor([&] {
+        ScopePoint ring[kScopeRingSize];
+        while (!stop) {
+            effect->getEngine().scope().copy(ring);
+            for (const ScopePoint& p : ring)
+                if (p.inputLeft != 0.0f && std::find(in.left.begin(), in.left.end(), p.inputLeft) == in.left.end())
+                    foreign = true;
+            copies.fetch_add(1);
+        }
     });
-    while (!held) std::this_thread::yield();
-    processBlock(*effect, testSignal(100));
-    release = true;
-    holder.join();
-    EXPECT_EQ(effect->getScopeWriteIndex(), 0u);
-    EXPECT_EQ(effect->getScopeCounter(), 0u);
-    processBlock(*effect, testSignal(4));
-    EXPECT_EQ(effect->getScopeWriteIndex(), 2u);
+    while (copies.load() < 2) std::this_thread::yield();
+    processBlock(*effect, in);
+    stop = true;
+    editor.join();
+    EXPECT_EQ(effect->getScopeWriteIndex(), 50u);
+    EXPECT_EQ(effect->getEngine().scope().getWritten(), 50u);
+    EXPECT_FALSE(foreign);
 }
 
 TEST(Automation, UserChangesReachTheHostAfterTheEffect)

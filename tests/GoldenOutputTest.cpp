@@ -18,7 +18,6 @@
 #include "LoadedPlugin.h"
 #include "plugin/vst2abi.h"
 #endif
-#include "engine/Parameters.h"
 
 #include <gtest/gtest.h>
 
@@ -55,6 +54,9 @@ intptr_t VST_CALL host(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float
 
 // The VST 2.4 library as hosts drive it. (The same test built for the VST3
 // bundle drives that instead: vst3/tests/GoldenVst3Plugin.h.)
+// The plug-in's vendor-specific call that waits for its table sets ('Z5Rw').
+constexpr int32_t kWaitForTables = 0x5A355277;
+
 class GoldenPlugin {
 public:
     explicit GoldenPlugin(float rate)
@@ -64,6 +66,7 @@ public:
         call(effSetSampleRate, 0, 0, rate);
         call(effSetBlockSize, 0, 1024);
         call(effMainsChanged, 0, 1);
+        waitForTables();
     }
     ~GoldenPlugin()
     {
@@ -80,7 +83,12 @@ public:
         call(effMainsChanged, 0, 0);
         call(effSetSampleRate, 0, 0, rate);
         call(effMainsChanged, 0, 1);
+        waitForTables();
     }
+    // Every table set of the rate made before the script's first change, so
+    // that each change lands at its first block, as recorded: a fresh rate's
+    // sets are otherwise made in the background over its first moments.
+    void waitForTables() { ASSERT_EQ(call(effVendorSpecific, kWaitForTables), 1); }
     void mono()
     {
         VstSpeakerArrangement one{};
@@ -193,9 +201,9 @@ public:
     bool ok() const { return plugin.ok(); }
     void program(int32_t program) { plugin.program(program); }
     void set(int32_t index, float value) { plugin.set(index, value); }
-    void setAll(const float (&values)[kNumParams])
+    void setAll(const float (&values)[7])
     {
-        for (int32_t i = 0; i < kNumParams; ++i) set(i, values[i]);
+        for (int32_t i = 0; i < 7; ++i) set(i, values[i]);
     }
     void changeRate(float rate) { plugin.changeRate(rate); }
     void mono() { plugin.mono(); }
@@ -247,7 +255,7 @@ private:
 
 // Oversmpl, Gain, Level, Triode, Voltage, Cap, Normaliz.
 constexpr float kSelect[3] = {0.0f, 0.5f, 1.0f};
-const auto& kTubeNames = kTriodeNames;
+constexpr const char* kTubeNames[3] = {"12AX7", "12AT7", "12AU7"};
 constexpr const char* kVoltNames[3] = {"150V", "250V", "350V"};
 constexpr const char* kCapNames[3] = {"0.47uF", "1uF", "22uF"};
 

@@ -80,6 +80,7 @@ TEST_F(Parameters, OversamplingShowsTheFactorInForce)
     EXPECT_EQ(display(kParamOversample, 1.0f), "1");
     float silence = 0.0f;
     float* buffers[2] = {&silence, &silence};
+    tableBuilder::waitUntilIdle();  // the 16x set ready, as a few milliseconds after a new rate
     effect->processReplacing(buffers, buffers, 1);
     EXPECT_EQ(display(kParamOversample, 0.0f), "16");
 }

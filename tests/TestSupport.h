@@ -2,6 +2,7 @@
 // runner over plain sample vectors.
 #pragma once
 
+#include "engine/TableBuilder.h"
 #include "plugin/EditorBase.h"
 #include "plugin/TubeEffect.h"
 
@@ -33,9 +34,11 @@ struct Stereo {
     std::vector<float> right;
 };
 
-// Runs one block through the effect, out of place.
+// Runs one block through the effect, out of place, every table set of the
+// rates in use ready (as they are a few milliseconds after a new rate).
 inline Stereo processBlock(TubeEffect& effect, const Stereo& input)
 {
+    tableBuilder::waitUntilIdle();
     Stereo output{std::vector<float>(input.left.size()), std::vector<float>(input.right.size())};
     float* in[2] = {const_cast<float*>(input.left.data()), const_cast<float*>(input.right.data())};
     float* out[2] = {output.left.data(), output.right.data()};

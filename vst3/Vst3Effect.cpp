@@ -1,6 +1,7 @@
 #include "vst3/Vst3Effect.h"
 
 #include "engine/InstanceState.h"
+#include "engine/TableBuilder.h"
 #include "engine/ParameterInfo.h"
 #include "vst3/Utf16.h"
 #include "vst3/Vst3View.h"
@@ -162,6 +163,10 @@ tresult Vst3Effect::setActive(TBool state)
 {
     if (state) {
         engine.prepareTables();
+        // An offline render has no deadline to keep: every setting it
+        // automates should sound from its first block, so every set of the
+        // rate is made before it starts.
+        if (offline) tableBuilder::waitUntilIdle();
         // A fresh start: the bypass switch as it stands, no fade under way.
         mix = bypass.load() ? 1.0f : 0.0f;
         std::memset(history, 0, sizeof(history));
@@ -247,6 +252,7 @@ tresult Vst3Effect::setupProcessing(ProcessSetup& setup)
     if (!(rate >= TubeEngine::kMinSampleRate && rate <= TubeEngine::kMaxSampleRate)) return kResultFalse;
     engine.setSampleRate(static_cast<float>(rate));
     engine.prepareTables();
+    offline = setup.processMode == kOffline;
     mixStep = static_cast<float>(1.0 / (rate * kBypassFadeSeconds));
     return kResultOk;
 }

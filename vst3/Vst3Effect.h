@@ -164,6 +164,7 @@ private:
     static constexpr int32_t kHistory = kOversampledLatency;
     float mix = 0.0f;      // 0 the effect, 1 the input
     float mixStep = 0.0f;  // per frame, from the rate
+    bool offline = false;  // the host's processing mode, from setupProcessing
     float history[2][kHistory] = {};
     float dry[2][kChunk] = {};
 

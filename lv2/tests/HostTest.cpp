@@ -182,6 +182,10 @@ public:
         }
         lilv_instance_connect_port(instance, kPortLatency, &latency);
         lilv_instance_activate(instance);
+        // Every table set ready, so that a setting lands at its first block.
+        const auto* tables =
+            static_cast<const Z5rTablesInterface*>(lilv_instance_get_extension_data(instance, Z5R_LV2_TABLES_INTERFACE));
+        if (tables) tables->wait();
     }
     ~Lv2Host()
     {
@@ -204,6 +208,25 @@ public:
         lilv_instance_connect_port(instance, kPortScope, capacity ? scopeBuffer.data() : nullptr);
     }
 
+    // The editor's word, delivered with the next run only, as hosts deliver
+    // an editor's events.
+    void say(ScopeWord word)
+    {
+        ScopeUrids ids;
+        ids.map(urids().map);
+        const LV2_Atom_Object atom = scopeWordAtom(ids, word);
+        auto* sequence = reinterpret_cast<LV2_Atom_Sequence*>(watchBuffer.data());
+        sequence->atom.type = urids()(LV2_ATOM__Sequence);
+        sequence->body.unit = 0;
+        sequence->body.pad = 0;
+        auto* event = reinterpret_cast<LV2_Atom_Event*>(sequence + 1);
+        event->time.frames = 0;
+        std::memcpy(&event->body, &atom, sizeof(atom));
+        sequence->atom.size = static_cast<uint32_t>(sizeof(LV2_Atom_Sequence_Body) + sizeof(LV2_Atom_Event) +
+                                                    sizeof(LV2_Atom_Object_Body));
+        lilv_instance_connect_port(instance, kPortScopeWatch, watchBuffer.data());
+    }
+
     void runBlock(const float* inL, const float* inR, float* outL, float* outR, uint32_t frames)
     {
         lilv_instance_connect_port(instance, kPortInputLeft, const_cast<float*>(inL));
@@ -217,6 +240,8 @@ public:
             atom->size = scopeCapacity - sizeof(LV2_Atom);
         }
         lilv_instance_run(instance, frames);
+        // Input sequences hold what arrived for this run only.
+        reinterpret_cast<LV2_Atom_Sequence*>(watchBuffer.data())->atom.size = sizeof(LV2_Atom_Sequence_Body);
     }
 
     Render render(const std::vector<float>& inL, const std::vector<float>& inR, int32_t blockSize,
@@ -255,6 +280,7 @@ private:
     LilvInstance* instance = nullptr;
     uint32_t scopeCapacity = 0;
     std::vector<uint64_t> scopeBuffer;
+    std::vector<uint64_t> watchBuffer = std::vector<uint64_t>(16, 0);
 };
 
 // --- the VST 2.4 build ------------------------------------------------------
@@ -264,6 +290,9 @@ const LoadedPlugin& vstLibrary()
     static LoadedPlugin lib(Z5R_VST_FILE);
     return lib;
 }
+
+// The VST 2.4 build's vendor-specific call that waits for its table sets ('Z5Rw').
+constexpr int32_t kVendorWaitForTables = 0x5A355277;
 
 intptr_t VST_CALL vstHostCallback(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float)
 {
@@ -280,6 +309,7 @@ public:
         call(effSetSampleRate, 0, 0, rate);
         call(effSetBlockSize, 0, 4096);
         call(effMainsChanged, 0, 1);
+        call(effVendorSpecific, kVendorWaitForTables);
     }
     ~VstHost()
     {
@@ -532,12 +562,61 @@ TEST_F(Lv2Bundle, LatencyFollowsOversampling)
 
 // --- the scope, over the atom output -----------------------------------------------
 
+namespace {
+
+// The scope points of the last run.
+std::vector<ScopePoint> scopePoints(const Lv2Host& lv2)
+{
+    ScopeUrids ids;
+    ids.map(urids().map);
+    std::vector<ScopePoint> points;
+    const LV2_Atom_Sequence* sequence = lv2.scopeSequence();
+    LV2_ATOM_SEQUENCE_FOREACH (sequence, event) {
+        ScopePoint got[kScopeRingSize];
+        const int32_t n = readScopeBlock(ids, &event->body, sizeof(LV2_Atom) + event->body.size, got, kScopeRingSize);
+        points.insert(points.end(), got, got + n);
+    }
+    return points;
+}
+
+}  // namespace
+
+TEST_F(Lv2Bundle, TheScopeFeedsOnlyWhileAnEditorSaysItWatches)
+{
+    Lv2Host lv2;
+    lv2.connectScope(9216);
+    std::vector<float> outL(512), outR(512);
+    auto run = [&](uint32_t frames) {
+        lv2.runBlock(inL.data(), inR.data(), outL.data(), outR.data(), frames);
+        return scopePoints(lv2).size();
+    };
+    EXPECT_EQ(run(512), 0u);  // nobody looks
+    lv2.say(ScopeWord::Watch);
+    EXPECT_GT(run(512), 0u);
+    EXPECT_GT(run(512), 0u);  // the word holds until the next
+    lv2.say(ScopeWord::Closed);
+    EXPECT_EQ(run(512), 0u);
+    EXPECT_EQ(run(512), 0u);
+    // An editor that vanishes without a word: the feed stops after three
+    // seconds of frames, and an editor that speaks again restarts it.
+    lv2.say(ScopeWord::Watch);
+    uint32_t frames = 0;
+    while (run(512) > 0) {
+        frames += 512;
+        ASSERT_LE(frames, static_cast<uint32_t>(3.1 * kRate));
+    }
+    EXPECT_GE(frames, static_cast<uint32_t>(2.9 * kRate));
+    lv2.say(ScopeWord::Watch);
+    EXPECT_GT(run(512), 0u);
+}
+
 TEST_F(Lv2Bundle, ScopePointsReachTheAtomOutput)
 {
     Lv2Host lv2;
     ScopeUrids ids;
     ASSERT_TRUE(ids.map(urids().map));
     lv2.connectScope(9216);
+    lv2.say(ScopeWord::Watch);
     std::vector<float> outL(512), outR(512);
     for (int32_t block = 0; block < 3; ++block) {
         const size_t at = static_cast<size_t>(block) * 512;

@@ -145,4 +145,24 @@ TEST_F(ScopeMessage, MalformedAtomsAreTurnedAway)
     EXPECT_EQ(mutate([&] { property->value.size -= sizeof(float); }), 3);
 }
 
+TEST_F(ScopeMessage, TheEditorsWordsReadBackAndAnythingElseIsNoWord)
+{
+    for (ScopeWord word : {ScopeWord::Watch, ScopeWord::Closed}) {
+        const LV2_Atom_Object atom = scopeWordAtom(urids, word);
+        EXPECT_EQ(readScopeWord(urids, &atom.atom, sizeof(atom)), word);
+        // Too short a hand-over, a size beyond it, another type or object.
+        EXPECT_EQ(readScopeWord(urids, &atom.atom, sizeof(atom) - 1), ScopeWord::None);
+        LV2_Atom_Object bad = atom;
+        bad.atom.size = 1u << 20;
+        EXPECT_EQ(readScopeWord(urids, &bad.atom, sizeof(bad)), ScopeWord::None);
+        bad = atom;
+        bad.atom.type = urids.atomVector;
+        EXPECT_EQ(readScopeWord(urids, &bad.atom, sizeof(bad)), ScopeWord::None);
+        bad = atom;
+        bad.body.otype = urids.scopeBlock;
+        EXPECT_EQ(readScopeWord(urids, &bad.atom, sizeof(bad)), ScopeWord::None);
+    }
+    EXPECT_EQ(readScopeWord(urids, nullptr, 64), ScopeWord::None);
+}
+
 }  // namespace

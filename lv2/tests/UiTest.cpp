@@ -14,6 +14,7 @@
 #include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -65,8 +66,16 @@ struct Host {
         float value;
     };
     std::vector<Write> writes;
+    // The object types of the scope words the UI wrote, apart.
+    std::vector<LV2_URID> scopeWords;
     static void write(LV2UI_Controller controller, uint32_t port, uint32_t size, uint32_t format, const void* buffer)
     {
+        if (port == kPortScopeWatch && size == sizeof(LV2_Atom_Object)) {
+            LV2_Atom_Object atom;
+            std::memcpy(&atom, buffer, sizeof(atom));
+            static_cast<Host*>(controller)->scopeWords.push_back(atom.body.otype);
+            return;
+        }
         float value = 0.0f;
         if (format == 0 && size == sizeof(float)) std::memcpy(&value, buffer, sizeof(value));
         static_cast<Host*>(controller)->writes.push_back({format == 0 ? port : 0xFFFFFFFFu, value});
@@ -231,6 +240,22 @@ TEST_F(Lv2Ui, OpensInTheParentAsThePanel)
     EXPECT_EQ(host.size, std::make_pair(kWidth, kHeight));
     EXPECT_TRUE(shows("panel-default.png"))
         << golden::describeDifferences(frame(), goldenFrame("panel-default.png"));
+    EXPECT_TRUE(host.writes.empty());
+}
+
+TEST_F(Lv2Ui, TellsThePluginWhileTheScopeShows)
+{
+    open();
+    ASSERT_FALSE(host.scopeWords.empty());
+    EXPECT_EQ(host.scopeWords.back(), urids.scopeWatch);
+    // Once a second while open, so that a UI that vanishes falls silent.
+    const size_t watchWords = std::count(host.scopeWords.begin(), host.scopeWords.end(), urids.scopeWatch);
+    idleUntil([&] { return std::count(host.scopeWords.begin(), host.scopeWords.end(), urids.scopeWatch) > watchWords; });
+    EXPECT_EQ(host.scopeWords.back(), urids.scopeWatch);
+    EXPECT_GT(std::count(host.scopeWords.begin(), host.scopeWords.end(), urids.scopeWatch), watchWords);
+    uiDescriptor()->cleanup(ui);
+    ui = nullptr;
+    EXPECT_EQ(host.scopeWords.back(), urids.scopeClosed);
     EXPECT_TRUE(host.writes.empty());
 }
 

@@ -3,7 +3,9 @@
 // checksums recorded from the VST 2.4 build. Values set between blocks
 // reach it as parameter points at the next block's first frame; programs
 // through the program parameter; a rate change between setActive(0) and
-// setActive(1); mono as a mono-to-stereo bus arrangement.
+// setActive(1); mono as a mono-to-stereo bus arrangement. It runs as an
+// offline render, for which the bundle makes every table set at activation,
+// so that each change lands at its first block, as recorded.
 #pragma once
 
 #include "Vst3Host.h"
@@ -13,7 +15,7 @@
 
 class GoldenPlugin {
 public:
-    explicit GoldenPlugin(float rate) : rate(rate), instance(rate) {}
+    explicit GoldenPlugin(float rate) : rate(rate), instance(rate, 1024, false) { instance.start(rate, 1024, kOffline); }
     GoldenPlugin(const GoldenPlugin&) = delete;
     GoldenPlugin& operator=(const GoldenPlugin&) = delete;
 
@@ -27,14 +29,14 @@ public:
     {
         rate = newRate;
         instance.stop();
-        instance.start(rate);
+        instance.start(rate, 1024, kOffline);
     }
     void mono()
     {
         vst3::SpeakerArrangement in = vst3::kArrMono, out = vst3::kArrStereo;
         instance.stop();
         instance.processor->setBusArrangements(&in, 1, &out, 1);
-        instance.start(rate);
+        instance.start(rate, 1024, kOffline);
         channelsIn = 1;
     }
     void process(float** in, float** out, int32_t frames)

@@ -274,9 +274,9 @@ public:
 
     bool ok() const { return component && processor && controller; }
 
-    void start(double rate, int32_t maxBlock = 1024)
+    void start(double rate, int32_t maxBlock = 1024, int32_t mode = kRealtime)
     {
-        ProcessSetup setup{kRealtime, kSample32, maxBlock, rate};
+        ProcessSetup setup{mode, kSample32, maxBlock, rate};
         processor->setupProcessing(setup);
         component->setActive(1);
         processor->setProcessing(1);
