@@ -273,7 +273,9 @@ TEST(PluginUnload, TheLibraryGoesWhileItsBuilderWorks)
         effect->dispatcher(effect, effMainsChanged, 0, 1, nullptr, 0.0f);
         // Ready to play at once; the other sets of the rate are being made.
         EXPECT_EQ(effect->dispatcher(effect, effVendorSpecific, 0x5A355272, 0, nullptr, 0.0f), 0);
-        if (closeFirst) EXPECT_EQ(effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f), 1);
+        if (closeFirst) {
+            EXPECT_EQ(effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f), 1);
+        }
         EXPECT_EQ(dlclose(module), 0);
     }
 }

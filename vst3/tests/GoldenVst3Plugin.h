@@ -15,7 +15,7 @@
 
 class GoldenPlugin {
 public:
-    explicit GoldenPlugin(float rate) : rate(rate), instance(rate, 1024, false) { instance.start(rate, 1024, kOffline); }
+    explicit GoldenPlugin(float rate) : rate(rate), instance(rate, 1024, false) { instance.start(rate, 1024, vst3::kOffline); }
     GoldenPlugin(const GoldenPlugin&) = delete;
     GoldenPlugin& operator=(const GoldenPlugin&) = delete;
 
@@ -29,14 +29,14 @@ public:
     {
         rate = newRate;
         instance.stop();
-        instance.start(rate, 1024, kOffline);
+        instance.start(rate, 1024, vst3::kOffline);
     }
     void mono()
     {
         vst3::SpeakerArrangement in = vst3::kArrMono, out = vst3::kArrStereo;
         instance.stop();
         instance.processor->setBusArrangements(&in, 1, &out, 1);
-        instance.start(rate, 1024, kOffline);
+        instance.start(rate, 1024, vst3::kOffline);
         channelsIn = 1;
     }
     void process(float** in, float** out, int32_t frames)
