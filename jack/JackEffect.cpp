@@ -29,6 +29,13 @@ JackEffect::Opened JackEffect::open(std::string& error)
 {
     jack_set_error_function(quiet);
     jack_set_info_function(quiet);
+    return openClient(error);
+}
+
+uint32_t JackEffect::sampleRate() const noexcept { return client ? jack_get_sample_rate(client) : 0; }
+
+JackEffect::Opened JackEffect::openClient(std::string& error)
+{
     jack_status_t status{};
     client = jack_client_open(product::kName, JackNoStartServer, &status);
     if (!client) {
@@ -64,12 +71,20 @@ JackEffect::Opened JackEffect::open(std::string& error)
 
 bool JackEffect::activate(std::string& error)
 {
-    if (jack_activate(client) != 0) {
-        error = "the JACK server would not activate the client";
-        return false;
+    constexpr int32_t kAttempts = 3;
+    for (int32_t attempt = 1; attempt <= kAttempts; ++attempt) {
+        if (jack_activate(client) == 0) {
+            active = true;
+            return true;
+        }
+        if (attempt == kAttempts) break;
+        // The refused client is left half active: start again from nothing.
+        jack_client_close(client);
+        client = nullptr;
+        if (openClient(error) != Opened::Yes) return false;
     }
-    active = true;
-    return true;
+    error = "the JACK server would not activate the client";
+    return false;
 }
 
 bool JackEffect::connect(const Options& options, std::string& error)

@@ -38,6 +38,9 @@ public:
     // Opens the client without starting a server, registers the ports,
     // prepares the tables of the server's rate and sets the callbacks.
     Opened open(std::string& error);
+    // Activates the client. jackd refuses an activation it timed out
+    // waiting for (a busy machine, a small period); the client is then
+    // opened afresh and activated again, three times at most.
     bool activate(std::string& error);
     // The connections the options ask for; false with the first failure.
     bool connect(const Options& options, std::string& error);
@@ -54,7 +57,10 @@ public:
     int32_t reportedLatency() const noexcept { return reported.load(); }
     uint32_t bufferSize() const noexcept { return blockSize.load(); }
 
+    uint32_t sampleRate() const noexcept;
+
 private:
+    Opened openClient(std::string& error);
     static int process(jack_nframes_t frames, void* self) noexcept;
     static int sampleRateChanged(jack_nframes_t rate, void* self) noexcept;
     static int bufferSizeChanged(jack_nframes_t frames, void* self) noexcept;

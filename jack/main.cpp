@@ -3,6 +3,7 @@
 // window; 1 when the JACK server or the display is missing or goes away, or
 // the connections asked for cannot be made; 2 for bad options.
 #include "engine/InstanceState.h"
+#include "engine/Product.h"
 #include "engine/ProgramBank.h"
 #include "engine/TubeEngine.h"
 #include "jack/AppWindow.h"
@@ -117,6 +118,9 @@ int main(int argc, char** argv)
         say(error);
         return 1;
     }
+    std::printf("%s: playing as \"%s\" at %u Hz; %s\n", kProgramName, product::kName, effect.sampleRate(),
+                window ? "close the window or press Ctrl-C to quit" : "press Ctrl-C to quit");
+    std::fflush(stdout);
 
     // The loop: the pipe (signals, the server's going), both X connections,
     // and the 20 ms beat for the panel's refresh and the latency report.
