@@ -305,9 +305,13 @@ int Probe::recordCycle(jack_nframes_t frames, void* self)
     auto& me = *static_cast<Probe*>(self);
     const auto* left = static_cast<const float*>(jack_port_get_buffer(me.inPorts[0], frames));
     const auto* right = static_cast<const float*>(jack_port_get_buffer(me.inPorts[1], frames));
-    double sum = 0.0;
-    for (jack_nframes_t k = 0; k < frames; ++k) sum += static_cast<double>(left[k]) * left[k];
-    me.power.store(static_cast<float>(sum / frames));
+    for (jack_nframes_t k = 0; k < frames; ++k) me.powerSum += static_cast<double>(left[k]) * left[k];
+    me.powerFrames += frames;
+    if (me.powerFrames >= 4800) {
+        me.power.store(static_cast<float>(me.powerSum / static_cast<double>(me.powerFrames)));
+        me.powerSum = 0.0;
+        me.powerFrames = 0;
+    }
     const int64_t startCycle = me.startCycle.load();
     if (startCycle < 0 || me.loop) return 0;
     // The source's first cycle is ours too: it runs before us in it.

@@ -103,7 +103,8 @@ public:
     // Cycles whose frame time did not follow the one before (JACK's clock
     // jumps at a period change), for the record.
     int32_t gaps() const { return frameGaps.load(); }
-    // The mean square of the last block the recorder saw (looping source).
+    // The mean square of the left channel the recorder saw over the last
+    // tenth of a second (a looping source); 0 before one has passed.
     float lastPower() const { return power.load(); }
     jack_client_t* client() const { return source; }
 
@@ -129,6 +130,8 @@ private:
     std::atomic<int64_t> recordedUpTo{0};
     std::atomic<int32_t> frameGaps{0};
     std::atomic<float> power{0.0f};
+    double powerSum = 0.0;
+    int64_t powerFrames = 0;
     int64_t nextFrame = -1;
 };
 
