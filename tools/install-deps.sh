@@ -4,8 +4,9 @@
 # Windows plug-in, Wine with a virtual X server to run its tests, clang
 # with its runtime libraries for the fuzzer (g++ brings the sanitizers), the
 # X11 libraries of the Linux editor and XTest for its tests, the LV2 headers,
-# lilv and the LV2 tools the LV2 tests use, and numpy with matplotlib for the
-# pictures of the sound.
+# lilv and the LV2 tools the LV2 tests use, JACK's headers and server for
+# z5r-jack and its tests, and numpy with matplotlib for the pictures of the
+# sound.
 set -eu
 packages="g++ cmake ninja-build pkg-config python3
   libgtest-dev googletest libbenchmark-dev libsndfile1-dev libpng-dev
@@ -13,6 +14,7 @@ packages="g++ cmake ninja-build pkg-config python3
   clang-14 libclang-rt-14-dev
   libxcb1-dev libxcb-image0-dev libxcb-shm0-dev libx11-dev libx11-xcb-dev libxtst-dev x11-apps
   lv2-dev liblilv-dev lilv-utils lv2file sordi
+  libjack-jackd2-dev jackd2
   python3-numpy python3-matplotlib flac"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
