@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace jackapp {
@@ -36,11 +37,19 @@ uint32_t JackEffect::sampleRate() const noexcept { return client ? jack_get_samp
 
 JackEffect::Opened JackEffect::openClient(std::string& error)
 {
+    // A server too busy to answer in time refuses with JackServerError:
+    // asked again, it usually takes the client.
+    constexpr int32_t kAttempts = 3;
     jack_status_t status{};
-    client = jack_client_open(product::kName, JackNoStartServer, &status);
+    for (int32_t attempt = 1; attempt <= kAttempts && !client; ++attempt) {
+        client = jack_client_open(product::kName, JackNoStartServer, &status);
+        if (!client && ((status & JackServerFailed) || !(status & JackServerError))) break;
+    }
     if (!client) {
         if (status & JackServerFailed) return Opened::NoServer;
-        error = "the JACK server refused the client (status 0x" + std::to_string(status) + ")";
+        char code[16];
+        std::snprintf(code, sizeof(code), "0x%x", static_cast<unsigned>(status));
+        error = std::string("the JACK server refused the client (status ") + code + ")";
         return Opened::Failed;
     }
     for (int32_t i = 0; i < 4; ++i) {

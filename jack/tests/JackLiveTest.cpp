@@ -73,6 +73,19 @@ protected:
         EXPECT_EQ(effect->out(), "z5r-jack: playing as \"Korvane Z5R\" at 48000 Hz; press Ctrl-C to quit\n");
     }
 
+    // Whether JACK comes to show `frames` of latency at our outputs behind
+    // a source of none. A busy server drops a latency notification it times
+    // out on and asks no more: the test asks again every few seconds, as
+    // a host may.
+    bool reports(int32_t frames)
+    {
+        int32_t polls = 0;
+        return waitFor([&] {
+            if (++polls % 300 == 0) jack_recompute_total_latencies(look);
+            return latencyOf(look, effectPort("out_L"), JackCaptureLatency).max == static_cast<jack_nframes_t>(frames);
+        });
+    }
+
     bool portGone() const { return jack_port_by_name(look, effectPort("in_L").c_str()) == nullptr; }
 
     std::vector<std::string> connectionsOf(const char* port)
@@ -106,10 +119,7 @@ protected:
         ASSERT_TRUE(waitFor([&] { return probe.connectThrough(error); })) << error;
 
         // The latency JACK reports at our outputs, behind a source of none.
-        ASSERT_TRUE(waitFor([&] {
-            return latencyOf(look, effectPort("out_L"), JackCaptureLatency).max ==
-                   static_cast<jack_nframes_t>(expectedLatency);
-        })) << "reported " << latencyOf(look, effectPort("out_L"), JackCaptureLatency).max;
+        ASSERT_TRUE(reports(expectedLatency)) << "reported " << latencyOf(look, effectPort("out_L"), JackCaptureLatency).max;
         const jack_latency_range_t reported = latencyOf(look, effectPort("out_L"), JackCaptureLatency);
         ASSERT_EQ(reported.min, reported.max);
         probe.arm(static_cast<int32_t>(reported.max));
@@ -313,7 +323,7 @@ TEST_F(LiveJack, SignalsEndItCleanlyAndTheNextRunStartsWhereItEnded)
 
     // Nothing on the command line: the saved 16x shows as its latency.
     ASSERT_NO_FATAL_FAILURE(startEffect({}, "z5r-jack-2"));
-    EXPECT_TRUE(waitFor([&] { return latencyOf(look, effectPort("out_L"), JackCaptureLatency).max == 8; }));
+    EXPECT_TRUE(reports(8));
     effect->signal(SIGTERM);
     EXPECT_EQ(effect->wait(), 0);
     EXPECT_EQ(effect->err(), "");
@@ -322,7 +332,7 @@ TEST_F(LiveJack, SignalsEndItCleanlyAndTheNextRunStartsWhereItEnded)
     // A damaged file: said in one line, kept aside, the defaults used and saved.
     std::ofstream(statePath(), std::ios::binary | std::ios::trunc) << "not a state";
     ASSERT_NO_FATAL_FAILURE(startEffect({}, "z5r-jack-3"));
-    EXPECT_TRUE(waitFor([&] { return latencyOf(look, effectPort("out_L"), JackCaptureLatency).max == 0; }));
+    EXPECT_TRUE(reports(0));
     effect->signal(SIGTERM);
     EXPECT_EQ(effect->wait(), 0);
     EXPECT_EQ(lineCount(effect->err()), 1) << effect->err();
