@@ -7,8 +7,8 @@
 # lilv and the LV2 tools the LV2 tests use, dpf-source (Debian's copy of the
 # CLAP headers, which the CLAP plug-in builds against, and another
 # framework's VST3 declarations, which the VST3 tests compare ours with),
-# and numpy
-# with matplotlib for the pictures of the sound.
+# JACK's headers and server for z5r-jack and its tests, and numpy with
+# matplotlib for the pictures of the sound.
 set -eu
 packages="g++ cmake ninja-build pkg-config python3
   libgtest-dev googletest libbenchmark-dev libsndfile1-dev libpng-dev
@@ -17,6 +17,7 @@ packages="g++ cmake ninja-build pkg-config python3
   libxcb1-dev libxcb-image0-dev libxcb-shm0-dev libx11-dev libx11-xcb-dev libxtst-dev x11-apps
   lv2-dev liblilv-dev lilv-utils lv2file sordi
   dpf-source
+  libjack-jackd2-dev jackd2
   python3-numpy python3-matplotlib flac"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
