@@ -58,9 +58,19 @@ void TubeEffect::processReplacing(float** inputs, float** outputs, int32_t sampl
 
 void TubeEffect::latencyMayHaveChanged() noexcept
 {
-    const int32_t latency = engine.latency();
-    if (std::atomic_ref<int32_t>(cEffect.initialDelay).exchange(latency) != latency)
-        callHost(audioMasterIOChanged, 0, 0, nullptr, 0.0f);
+    // Two threads may write Oversmpl at once: each publishes the latency it
+    // read and looks again, so that whichever publishes last publishes the
+    // latency of the value stored last. Whoever changed the published figure
+    // tells the host afterwards.
+    std::atomic_ref<int32_t> published(cEffect.initialDelay);
+    bool changed = false;
+    for (int32_t latency = engine.latency();; ) {
+        changed |= published.exchange(latency) != latency;
+        const int32_t now = engine.latency();
+        if (now == latency) break;
+        latency = now;
+    }
+    if (changed) callHost(audioMasterIOChanged, 0, 0, nullptr, 0.0f);
 }
 
 void TubeEffect::setParameter(int32_t index, float value)
@@ -74,16 +84,19 @@ float TubeEffect::getParameter(int32_t index) { return engine.getParameter(index
 void TubeEffect::setProgram(int32_t program)
 {
     if (static_cast<uint32_t>(program) >= static_cast<uint32_t>(kNumPrograms)) return;
-    float values[kNumParams];
     {
+        // The save, the switch and the hand-over to the engine go together:
+        // a second thread switching at the same time saves what the engine
+        // really runs, and the engine ends with the program that is current.
+        // The engine's side never waits, so the lock is held only briefly.
         LockGuard hold(programLock);
         if (program == curProgram) return;
         for (int32_t i = 0; i < kNumParams; ++i) programs[curProgram].values[i] = getParameter(i);
         curProgram = program;
-        std::memcpy(values, programs[program].values, sizeof(values));
+        // All seven land in one block.
+        engine.setParameters(programs[program].values);
     }
-    // All seven land in one block.
-    engine.setParameters(values);
+    // The host hears of a new latency outside the lock: it may call back.
     latencyMayHaveChanged();
 }
 
@@ -127,10 +140,17 @@ void TubeEffect::getParameterName(int32_t index, char* text)
     copyText(text, parameterName(index), kParamTextLength);
 }
 
-bool TubeEffect::setSpeakerArrangement(VstSpeakerArrangement* input, VstSpeakerArrangement*)
+bool TubeEffect::setSpeakerArrangement(VstSpeakerArrangement* input, VstSpeakerArrangement* output)
 {
-    if (!input || input->numChannels < 1 || input->numChannels > 2) return false;
-    channelCount.store(input->numChannels, std::memory_order_relaxed);
+    // What we honour: one or two inputs; two outputs, or one output after a
+    // mono input (the one processed channel is output 0, and output 1, which
+    // the host supplies anyway, carries a copy). Stereo into one output would
+    // lose the right channel. Anything else is refused whole.
+    if (!input || !output) return false;
+    const int32_t in = input->numChannels;
+    const int32_t out = output->numChannels;
+    if (in < 1 || in > 2 || out < in || out > 2) return false;
+    channelCount.store(in, std::memory_order_relaxed);
     return true;
 }
 
