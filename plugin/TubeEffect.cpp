@@ -64,7 +64,8 @@ void TubeEffect::latencyMayHaveChanged() noexcept
     // tells the host afterwards.
     std::atomic_ref<int32_t> published(cEffect.initialDelay);
     bool changed = false;
-    for (int32_t latency = engine.latency();; ) {
+    int32_t latency = engine.latency();
+    for (;;) {
         changed |= published.exchange(latency) != latency;
         const int32_t now = engine.latency();
         if (now == latency) break;
