@@ -9,9 +9,9 @@
 #include <cmath>
 
 #if defined(_WIN32)
-#define PSAPI_VERSION 2
 #include <windows.h>
-#include <psapi.h>
+
+#include <vector>
 #else
 #include <malloc.h>
 
@@ -47,10 +47,18 @@ Usage usageNow()
 {
     Usage usage;
 #if defined(_WIN32)
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                             sizeof(counters)))
-        usage.bytes = static_cast<double>(counters.PrivateUsage);
+    // The busy blocks of every heap of the process (the C runtime's among
+    // them): private bytes move in steps of whole pages, and not at all
+    // under Wine.
+    std::vector<HANDLE> heaps(GetProcessHeaps(0, nullptr) + 16);
+    heaps.resize(GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data()));
+    for (HANDLE heap : heaps) {
+        if (!HeapLock(heap)) continue;
+        PROCESS_HEAP_ENTRY entry{};
+        while (HeapWalk(heap, &entry))
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) usage.bytes += static_cast<double>(entry.cbData);
+        HeapUnlock(heap);
+    }
     DWORD handles = 0;
     if (GetProcessHandleCount(GetCurrentProcess(), &handles)) usage.descriptors = handles;
 #else
