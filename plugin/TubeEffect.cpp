@@ -66,9 +66,20 @@ void TubeEffect::processReplacing(float** inputs, float** outputs, int32_t sampl
 
 void TubeEffect::latencyMayHaveChanged() noexcept
 {
-    const int32_t latency = engine.latency();
-    if (std::atomic_ref<int32_t>(cEffect.initialDelay).exchange(latency) != latency)
-        callHost(audioMasterIOChanged, 0, 0, nullptr, 0.0f);
+    // Two threads may write Oversmpl at once: each publishes the latency it
+    // read and looks again, so that whichever publishes last publishes the
+    // latency of the value stored last. Whoever changed the published figure
+    // tells the host afterwards.
+    std::atomic_ref<int32_t> published(cEffect.initialDelay);
+    bool changed = false;
+    int32_t latency = engine.latency();
+    for (;;) {
+        changed |= published.exchange(latency) != latency;
+        const int32_t now = engine.latency();
+        if (now == latency) break;
+        latency = now;
+    }
+    if (changed) callHost(audioMasterIOChanged, 0, 0, nullptr, 0.0f);
 }
 
 void TubeEffect::setParameter(int32_t index, float value)
@@ -81,7 +92,8 @@ float TubeEffect::getParameter(int32_t index) { return engine.getParameter(index
 
 void TubeEffect::setProgram(int32_t program)
 {
-    // All seven land in one block.
+    // The bank saves, switches and hands the engine its values under one
+    // lock; the host hears of a new latency outside it: it may call back.
     if (bank.select(program, engine)) latencyMayHaveChanged();
 }
 
@@ -120,10 +132,17 @@ void TubeEffect::getParameterName(int32_t index, char* text)
     copyText(text, parameterName(index), kParamTextLength);
 }
 
-bool TubeEffect::setSpeakerArrangement(VstSpeakerArrangement* input, VstSpeakerArrangement*)
+bool TubeEffect::setSpeakerArrangement(VstSpeakerArrangement* input, VstSpeakerArrangement* output)
 {
-    if (!input || input->numChannels < 1 || input->numChannels > 2) return false;
-    channelCount.store(input->numChannels, std::memory_order_relaxed);
+    // What we honour: one or two inputs; two outputs, or one output after a
+    // mono input (the one processed channel is output 0, and output 1, which
+    // the host supplies anyway, carries a copy). Stereo into one output would
+    // lose the right channel. Anything else is refused whole.
+    if (!input || !output) return false;
+    const int32_t in = input->numChannels;
+    const int32_t out = output->numChannels;
+    if (in < 1 || in > 2 || out < in || out > 2) return false;
+    channelCount.store(in, std::memory_order_relaxed);
     return true;
 }
 

@@ -60,8 +60,8 @@ public:
     void getParameterDisplay(int32_t index, char* text) override;
     void getParameterName(int32_t index, char* text) override;
 
-    // [UI thread, processing suspended] One or two input channels; anything
-    // else is refused and changes nothing.
+    // [UI thread, processing suspended] Mono or stereo input into stereo
+    // output, or mono into mono; anything else is refused and changes nothing.
     bool setSpeakerArrangement(VstSpeakerArrangement* input, VstSpeakerArrangement* output) override;
     bool getEffectName(char* name) override;
     bool getVendorString(char* text) override;

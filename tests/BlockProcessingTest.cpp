@@ -11,6 +11,7 @@
 #include <limits>
 #include <memory>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -218,29 +219,42 @@ TEST(BlockProcessing, MonoInputProcessesOneChannelIntoBothOutputs)
     effect->processReplacing(inputs, leftOnly, 256);
 }
 
-TEST(BlockProcessing, OnlyOneOrTwoInputChannelsAreAccepted)
+TEST(BlockProcessing, OnlyArrangementsTheEffectHonoursAreAccepted)
 {
     auto effect = makeEffect();
-    VstSpeakerArrangement arrangement{};
+    auto offer = [&](VstSpeakerArrangement* in, VstSpeakerArrangement* out) {
+        return effect->dispatcher(effSetSpeakerArrangement, 0, reinterpret_cast<intptr_t>(in), out, 0.0f);
+    };
+    VstSpeakerArrangement input{};
+    VstSpeakerArrangement output{};
+    // Inputs other than one or two, whatever the output says.
+    output.numChannels = 2;
     for (int32_t channels : {0, 3, 6, -3, 8}) {
-        arrangement.numChannels = channels;
-        EXPECT_EQ(effect->dispatcher(effSetSpeakerArrangement, 0, reinterpret_cast<intptr_t>(&arrangement),
-                                     &arrangement, 0.0f),
-                  0)
-            << channels;
+        input.numChannels = channels;
+        EXPECT_EQ(offer(&input, &output), 0) << channels;
         EXPECT_EQ(effect->getChannelCount(), 2);
     }
-    EXPECT_EQ(effect->dispatcher(effSetSpeakerArrangement, 0, 0, &arrangement, 0.0f), 0);
-    arrangement.numChannels = 1;
-    EXPECT_EQ(effect->dispatcher(effSetSpeakerArrangement, 0, reinterpret_cast<intptr_t>(&arrangement),
-                                 &arrangement, 0.0f),
-              1);
-    EXPECT_EQ(effect->getChannelCount(), 1);
-    arrangement.numChannels = 2;
-    EXPECT_EQ(effect->dispatcher(effSetSpeakerArrangement, 0, reinterpret_cast<intptr_t>(&arrangement),
-                                 &arrangement, 0.0f),
-              1);
+    // Outputs other than the two always written (or one after a mono input),
+    // with an input that would be fine: refused whole, the input included.
+    for (int32_t in : {1, 2}) {
+        input.numChannels = in;
+        for (int32_t channels : {0, -1, 3, 8, in == 2 ? 1 : 0}) {
+            output.numChannels = channels;
+            EXPECT_EQ(offer(&input, &output), 0) << in << " into " << channels;
+            EXPECT_EQ(effect->getChannelCount(), 2);
+        }
+    }
+    EXPECT_EQ(offer(nullptr, &output), 0);
+    input.numChannels = 1;
+    EXPECT_EQ(offer(&input, nullptr), 0);
     EXPECT_EQ(effect->getChannelCount(), 2);
+
+    for (auto [in, out] : {std::pair{1, 2}, std::pair{2, 2}, std::pair{1, 1}}) {
+        input.numChannels = in;
+        output.numChannels = out;
+        EXPECT_EQ(offer(&input, &output), 1) << in << " into " << out;
+        EXPECT_EQ(effect->getChannelCount(), in);
+    }
 }
 
 TEST(BlockProcessing, NullBuffersAreIgnored)

@@ -203,6 +203,7 @@ TEST_F(PluginLibrary, SpeakerArrangements)
     mono.numChannels = 1;
     EXPECT_EQ(call(effSetSpeakerArrangement, 0, reinterpret_cast<intptr_t>(&mono), &mono), 1);
     EXPECT_EQ(call(effSetSpeakerArrangement, 0, 0, &mono), 0);
+    EXPECT_EQ(call(effSetSpeakerArrangement, 0, reinterpret_cast<intptr_t>(&mono), nullptr), 0);
     EXPECT_EQ(effect->numInputs, 2);
     VstSpeakerArrangement* in = &mono;
     VstSpeakerArrangement* out = &mono;

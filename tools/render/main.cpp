@@ -44,6 +44,10 @@ std::FILE* gReport = stdout;
 // What a stop signal leaves behind, for its message.
 const char* gStopLeaves = "no output written";
 
+// The output is complete and in place: the render finishes and reports
+// success whatever signal arrives now.
+bool gCommitted = false;
+
 std::string defaultPluginPath(const char* argv0) {
     std::error_code ec;
     auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -323,8 +327,13 @@ int run(int argc, char** argv) {
     const Levels levels = renderAll(*plugin, *source, tailFrames, opts.compensateLatency, writer, progress, block);
     plugin->stop();
     progress.finish();
-    throwIfStopped();  // a signal during the last block still means no output
+    // One or the other: a stop signal before this point keeps the old file
+    // (or none) and ends the render by that signal; one after it is held
+    // back, and the new file is put in place and reported.
+    holdStopSignals();
+    throwIfStopped();
     writer.commit();
+    gCommitted = true;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     printLevels(levels);
@@ -364,7 +373,7 @@ int main(int argc, char** argv) {
     // A stop signal ends the process by that signal, as its sender expects,
     // whatever failed on the way out because of it (a write to a closed pipe).
     // Everything is cleaned up by now: the temporary file is gone.
-    if (const int sig = stopSignal(); sig != 0) {
+    if (const int sig = stopSignal(); sig != 0 && !gCommitted) {
         if (status != 0) std::fprintf(stderr, "%s: stopped by %s; %s\n", kProgram, signalName(sig), gStopLeaves);
         endBySignal(sig);
         return 128 + sig;

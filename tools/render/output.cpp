@@ -8,7 +8,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 namespace z5r {
@@ -100,6 +102,18 @@ OutputTarget resolveOutput(const std::string& name) {
     const char* what = S_ISBLK(st.st_mode) ? "a block device" : S_ISSOCK(st.st_mode) ? "a socket" : "a special file";
     throw FileError("refusing to write to " + name + ": it is " + what +
                     "; name a file, a FIFO, a character device or - (standard output)");
+}
+
+std::string temporaryTemplate(const std::string& path, long nameMax) {
+    constexpr std::string_view kSuffix = ".XXXXXX";
+    const std::size_t slash = path.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t room = nameMax > static_cast<long>(kSuffix.size())
+                                 ? static_cast<std::size_t>(nameMax) - kSuffix.size()
+                                 : 0;
+    std::string result = path.substr(0, nameStart + std::min(room, path.size() - nameStart));
+    result += kSuffix;
+    return result;
 }
 
 bool writesInto(const OutputTarget& target, const std::string& path) {

@@ -39,6 +39,13 @@ struct OutputTarget {
 // write it: write-protecting a file is how a user keeps it), a loop of links.
 OutputTarget resolveOutput(const std::string& name);
 
+// The mkstemp() template of the temporary file that replaces `path`: beside
+// it, named after it with six random characters in place of "XXXXXX", and
+// shortened where the name and the suffix together would be longer than the
+// folder allows (`nameMax` bytes, 255 on the usual file systems), so that a
+// name that can be written can also be written under its temporary name.
+std::string temporaryTemplate(const std::string& path, long nameMax);
+
 // True when the output would write into the file at `path` (the input, say),
 // however either is spelled: links, "..", standard output redirected to it.
 bool writesInto(const OutputTarget& target, const std::string& path);

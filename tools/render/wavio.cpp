@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -241,17 +242,25 @@ void WavWriter::release() {
     if (file_ != nullptr) sf_close(std::exchange(file_, nullptr));
     if (fd_ >= 0 && ownsFd_) ::close(fd_);
     fd_ = -1;
-    if (!tempPath_.empty()) std::remove(std::exchange(tempPath_, {}).c_str());
+    if (!tempPath_.empty()) {
+        registerTemporaryFile({});
+        std::remove(std::exchange(tempPath_, {}).c_str());
+    }
 }
 
 void WavWriter::openFile(const OutputTarget& target, int rate) {
     // A fresh, uniquely named file: nothing that already exists is touched.
-    std::string temp = path_ + ".XXXXXX";
+    // Its name fits wherever the output's does (names of up to 255 bytes).
+    const std::string folder = std::filesystem::path(path_).parent_path().string();
+    long nameMax = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    if (nameMax <= 0) nameMax = NAME_MAX;
+    std::string temp = temporaryTemplate(path_, nameMax);
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) throw FileError("cannot write " + name_ + ": " + std::strerror(errno));
     fd_ = fd;
     ownsFd_ = true;
     tempPath_ = temp;
+    registerTemporaryFile(temp);  // a crash in the plug-in removes it too
     // The file that is replaced keeps its permissions and, where allowed, its owner.
     struct stat old {};
     if (target.existing && ::stat(path_.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
@@ -378,6 +387,7 @@ void WavWriter::commit() {
     std::error_code ec;
     std::filesystem::rename(tempPath_, path_, ec);
     if (ec) throw FileError("cannot write " + name_ + ": " + ec.message());
+    registerTemporaryFile({});
     tempPath_.clear();
 }
 

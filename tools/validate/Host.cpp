@@ -57,10 +57,19 @@ Instance* instanceOf(AEffect* effect)
 
 HostLog hostLog;
 
+namespace {
+// The instance whose processReplacing this thread is in, if any.
+thread_local const Instance* processing = nullptr;
+}  // namespace
+
 intptr_t VST_CALL hostCallback(AEffect* effect, int32_t opcode, int32_t index, intptr_t, void* ptr, float)
 {
     hostLog.calls.fetch_add(1, std::memory_order_relaxed);
     Instance* instance = instanceOf(effect);
+    // A host answers these by stopping, re-reading and restarting the
+    // plug-in, or resizing a window: never from inside its audio callback.
+    if (instance && processing == instance && (opcode == audioMasterIOChanged || opcode == audioMasterSizeWindow))
+        instance->setUpCallsFromProcess.fetch_add(1, std::memory_order_relaxed);
     switch (opcode) {
     case audioMasterAutomate:
         hostLog.automate.fetch_add(1, std::memory_order_relaxed);
@@ -218,7 +227,9 @@ void Instance::process(float** inputs, float** outputs, int32_t frames)
 {
     setDefaultControlWord();
     rt::enterAudio();
+    processing = this;
     effect->processReplacing(effect, inputs, outputs, frames);
+    processing = nullptr;
     rt::leaveAudio();
     if (controlWord() != kDefaultControlWord) {
         controlWordChanges.fetch_add(1, std::memory_order_relaxed);

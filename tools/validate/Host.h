@@ -105,6 +105,9 @@ public:
     double sampleRate = 44100.0;  // as last set by start(), answered to the plug-in
     int32_t blockSize = 1024;
     std::atomic<int64_t> controlWordChanges{0};  // blocks that changed the host's FP control word
+    // Calls from inside processReplacing that a host answers with work not
+    // fit for the audio thread (audioMasterIOChanged, audioMasterSizeWindow).
+    std::atomic<int64_t> setUpCallsFromProcess{0};
 
 private:
     bool closed = false;

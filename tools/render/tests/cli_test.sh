@@ -1,7 +1,8 @@
 #!/bin/sh
 # Command-line checks of z5r-render: cli_test.sh GROUP WORKDIR
 # The environment names the binaries: RENDER, PLUGIN, WAVTOOL, and the stand-in
-# libraries NO_ENTRY, NULL_ENTRY, BAD_MAGIC, NO_OUTPUTS, PASSTHROUGH and DELAY.
+# libraries NO_ENTRY, NULL_ENTRY, BAD_MAGIC, NO_OUTPUTS, PASSTHROUGH, DELAY,
+# TERM_AT_STOP, TERM_AT_CLOSE and ABORT.
 set -u
 group=$1
 work=$2
@@ -386,12 +387,14 @@ damaged)
     ;;
 
 signals)
+    ulimit -c 0  # SIGQUIT, SIGXFSZ and the faults would leave a core file otherwise
     # A long render (an hour of tail at 16x), stopped once its temporary file
     # exists: the file is removed and the render ends by the signal. (Jobs a
-    # non-interactive shell starts ignore SIGINT; env gives it back its default.)
-    for pair in "HUP 129" "INT 130" "TERM 143" "PIPE 141"; do
+    # non-interactive shell starts ignore SIGINT and SIGQUIT; env gives them back their defaults.)
+    for pair in "HUP 129" "INT 130" "TERM 143" "PIPE 141" "QUIT 131" "USR1 138" "USR2 140" "ALRM 142" \
+        "XCPU 152" "VTALRM 154" "PROF 155" "RTMIN 162"; do
         set -- $pair
-        env --default-signal=INT "$RENDER" --plugin "$PLUGIN" --set Oversmpl=1 --tail 3600 -o long.wav \
+        env --default-signal=INT,QUIT "$RENDER" --plugin "$PLUGIN" --set Oversmpl=1 --tail 3600 -o long.wav \
             >/dev/null 2>"$log/stderr.txt" &
         pid=$!
         wait_for $pid temp_of long.wav || bad "SIG$1: no temporary file appeared"
@@ -415,6 +418,58 @@ signals)
     sleep 0.3
     if kill -0 $pid 2>/dev/null; then ok; else bad "nohup: the render ended on SIGHUP"; fi
     stop_render "SIGTERM after an ignored SIGHUP" $pid TERM 143
+
+    # Past the file-size limit (ulimit -f, in 512-byte blocks): SIGXFSZ. The
+    # earlier file stays as it was.
+    echo old >big.wav
+    (ulimit -f 200 && exec "$RENDER" --plugin "$PLUGIN" --tail 60 -o big.wav >/dev/null 2>"$log/stderr.txt")
+    rc=$?
+    if [ "$rc" -eq 153 ] && [ "$(wc -l <"$log/stderr.txt")" -eq 1 ]; then ok; echo "  SIGXFSZ: $(cat "$log/stderr.txt")"
+    else bad "SIGXFSZ: exit $rc: $(cat "$log/stderr.txt")"; fi
+    if [ "$(cat big.wav)" = old ]; then ok; else bad "SIGXFSZ: the earlier file was changed"; fi
+    if ls ./*.?????? >/dev/null 2>&1; then bad "SIGXFSZ: left $(ls ./*.??????)"; else ok; fi
+
+    # A plug-in that aborts: the process ends by SIGABRT, without its temporary file.
+    echo old >crash.wav
+    "$RENDER" --plugin "$ABORT" -o crash.wav >/dev/null 2>"$log/stderr.txt"
+    rc=$?
+    if [ "$rc" -eq 134 ]; then ok; else bad "abort: exit $rc: $(cat "$log/stderr.txt")"; fi
+    if [ "$(cat crash.wav)" = old ]; then ok; else bad "abort: the earlier file was changed"; fi
+    if ls ./*.?????? >/dev/null 2>&1; then bad "abort: left $(ls ./*.??????)"; else ok; fi
+
+    # One or the other at the very end: SIGTERM after the last block keeps the
+    # earlier file and ends the render by the signal; SIGTERM once the new file
+    # is in place (here when the plug-in is closed) lets the render finish.
+    echo old >end.wav
+    "$RENDER" --plugin "$TERM_AT_STOP" -o end.wav >/dev/null 2>"$log/stderr.txt"
+    rc=$?
+    if [ "$rc" -eq 143 ] && [ "$(cat end.wav)" = old ]; then ok
+    else bad "SIGTERM after the last block: exit $rc, end.wav $(head -c 4 end.wav)"; fi
+    "$RENDER" --plugin "$TERM_AT_CLOSE" -o end.wav >/dev/null 2>"$log/stderr.txt"
+    rc=$?
+    if [ "$rc" -eq 0 ] && [ ! -s "$log/stderr.txt" ]; then ok
+    else bad "SIGTERM after the new file is in place: exit $rc: $(cat "$log/stderr.txt")"; fi
+    check_wav "SIGTERM after the new file is in place" end.wav 2 48000 any
+    if ls ./*.?????? >/dev/null 2>&1; then bad "end: left $(ls ./*.??????)"; else ok; fi
+    ;;
+
+long-names)
+    # Names up to the usual limit of 255 bytes: the temporary file beside
+    # them must fit too.
+    for length in 12 248 249 250 254 255; do
+        name=$(printf "%0$((length - 4))d.wav" 0)
+        "$RENDER" --plugin "$PASSTHROUGH" --tail 0.01 -o "$name" >/dev/null 2>"$log/stderr.txt"
+        rc=$?
+        if [ "$rc" -eq 0 ]; then ok; else bad "a name of $length bytes: exit $rc: $(cat "$log/stderr.txt")"; fi
+        check_wav "a name of $length bytes" "$name" 2 48000 any
+        # Over an existing file of that name, too.
+        "$RENDER" --plugin "$PASSTHROUGH" --tail 0.01 -o "$name" >/dev/null 2>"$log/stderr.txt" && ok ||
+            bad "over a name of $length bytes: $(cat "$log/stderr.txt")"
+        rm -f "$name"
+    done
+    if [ -z "$(ls -A | grep -v '^log$')" ]; then ok; else bad "left $(ls -A)"; fi
+    # One byte more is the system's refusal, in one line.
+    expect_error "a name of 256 bytes" -o "$(printf "%0252d.wav" 0)"
     ;;
 
 *)

@@ -7,7 +7,12 @@
 //   FIXTURE_PASSTHROUGH  a 2-in/2-out effect that copies input to output exactly
 //   FIXTURE_DELAY        a 2-in/2-out effect that delays its input by kDelay frames and,
 //                        like the real plug-in, reports so from its first block on
-// The last three count their instances and, when the library is unloaded with
+//   FIXTURE_TERM_AT_STOP  a passthrough that sends itself SIGTERM when processing is
+//                        switched off, after its last block
+//   FIXTURE_TERM_AT_CLOSE a passthrough that sends itself SIGTERM when it is closed,
+//                        after the render is complete
+//   FIXTURE_ABORT        a passthrough that aborts in its first block
+// The last six count their instances and, when the library is unloaded with
 // one never closed by effClose, say so on stderr.
 #include "plugin/vst2abi.h"
 
@@ -44,11 +49,15 @@ FIXTURE_EXPORT AEffect* VSTPluginMain(audioMasterCallback) {
     return &instance;
 }
 
-#elif defined(FIXTURE_PASSTHROUGH) || defined(FIXTURE_DELAY) || defined(FIXTURE_NO_OUTPUTS)
+#elif defined(FIXTURE_PASSTHROUGH) || defined(FIXTURE_DELAY) || defined(FIXTURE_NO_OUTPUTS) || \
+    defined(FIXTURE_TERM_AT_STOP) || defined(FIXTURE_TERM_AT_CLOSE) || defined(FIXTURE_ABORT)
+
+#include <signal.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -69,12 +78,21 @@ struct LeakReport {
     }
 } leakReport;
 
-intptr_t dispatch(AEffect* fx, int32_t opcode, int32_t, intptr_t, void* ptr, float) {
+intptr_t dispatch(AEffect* fx, int32_t opcode, int32_t, intptr_t value, void* ptr, float) {
     switch (opcode) {
     case effClose:
         delete reinterpret_cast<Instance*>(fx);
         --openInstances;
+#if defined(FIXTURE_TERM_AT_CLOSE)
+        ::raise(SIGTERM);
+#endif
         return 1;
+    case effMainsChanged:
+#if defined(FIXTURE_TERM_AT_STOP)
+        if (value == 0) ::raise(SIGTERM);
+#endif
+        (void)value;
+        return 0;
     case effGetParamName:
         std::strcpy(static_cast<char*>(ptr), "Unused");
         return 0;
@@ -100,6 +118,9 @@ void process(AEffect* fx, float** in, float** out, int32_t frames) {
     fx->initialDelay = kDelay;  // known once processing has begun, as with the real plug-in
 #else
     (void)fx;
+#if defined(FIXTURE_ABORT)
+    std::abort();
+#endif
     for (int ch = 0; ch < 2; ++ch) std::copy_n(in[ch], frames, out[ch]);
 #endif
 }

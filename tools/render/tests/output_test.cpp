@@ -111,3 +111,23 @@ TEST_F(Output, WhatMustNotBeReplacedIsRefusedInOneLine) {
         EXPECT_NE(refusal(path("disk")).find("block device"), std::string::npos);
     }
 }
+
+TEST(TemporaryName, FitsWhereverTheOutputNameFits) {
+    EXPECT_EQ(temporaryTemplate("out.wav", 255), "out.wav.XXXXXX");
+    EXPECT_EQ(temporaryTemplate("/tmp/a b/out.wav", 255), "/tmp/a b/out.wav.XXXXXX");
+    for (const char* folder : {"", "dir/", "/"}) {
+        for (std::size_t length = 1; length <= 255; ++length) {
+            const std::string name(length, 'n');
+            const std::string temp = temporaryTemplate(folder + name, 255);
+            ASSERT_EQ(temp.rfind(folder, 0), 0u) << "beside the output";
+            const std::string tempName = temp.substr(std::string(folder).size());
+            ASSERT_LE(tempName.size(), 255u) << length;
+            ASSERT_EQ(tempName.find('/'), std::string::npos);
+            ASSERT_EQ(tempName.substr(tempName.size() - 7), ".XXXXXX");
+            // Named after the output as far as there is room.
+            ASSERT_EQ(tempName.substr(0, tempName.size() - 7), name.substr(0, std::min<std::size_t>(length, 248)));
+        }
+    }
+    // A folder that allows short names only (14 bytes, as some old file systems).
+    EXPECT_EQ(temporaryTemplate("d/abcdefghijklmn", 14), "d/abcdefg.XXXXXX");
+}

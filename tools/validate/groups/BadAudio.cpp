@@ -70,6 +70,11 @@ struct Recovery {
     double lastExcess = 0.0;   // the same in the last window
     double decayDb = 0.0;      // how far the last window's excess is below the worst
     double apartDb = 0.0;      // the largest level difference to the twin, either way
+    // A slow, steady decay (a filter state draining linearly): from the
+    // worst window on, how many windows were lower than the one before.
+    int32_t falling = 0;
+    int32_t windowsAfterWorst = 0;
+    double secondsFromWorst = 0.0;  // from the worst window to the last
 };
 
 // Compares the tested output `x` with the twin's `r` after the bad input.
@@ -97,6 +102,8 @@ Recovery judgeRecovery(const Render& x, const Render& r, int64_t badEnd, int64_t
         return result;
     }
     const int64_t window = static_cast<int64_t>(kRate * 0.05);
+    double previous = 0.0;
+    int64_t worstAt = -1, lastAt = -1;
     for (int64_t w = std::min(from, total - window); w + window <= total; w += window) {
         double px = 0.0, pr = 0.0;
         for (size_t c = 0; c < x.out.size() && c < r.out.size(); ++c)
@@ -106,14 +113,34 @@ Recovery judgeRecovery(const Render& x, const Render& r, int64_t badEnd, int64_t
                 pr = std::max(pr, std::fabs(static_cast<double>(r.out[c][static_cast<size_t>(k)])));
             }
         const double excess = px - pr > tolerance ? px - pr : 0.0;
-        result.worstExcess = std::max(result.worstExcess, excess);
+        if (worstAt < 0 || excess > result.worstExcess) {
+            result.worstExcess = excess;
+            worstAt = w;
+            result.falling = 0;
+            result.windowsAfterWorst = 0;
+        } else {
+            ++result.windowsAfterWorst;
+            if (excess < previous) ++result.falling;
+        }
+        previous = excess;
+        lastAt = w;
         result.lastExcess = excess;
         if (px > 0.0 && pr > 0.0) result.apartDb = std::max(result.apartDb, std::fabs(20.0 * std::log10(px / pr)));
     }
+    result.secondsFromWorst = worstAt >= 0 ? static_cast<double>(lastAt - worstAt) / kRate : 0.0;
     if (result.lastExcess > 0.0)
         result.decayDb = std::isfinite(result.worstExcess) ? 20.0 * std::log10(result.worstExcess / result.lastExcess)
                                                             : std::numeric_limits<double>::infinity();
     return result;
+}
+
+// A decay too slow to fall 6 dB within the look, yet real: lower window
+// after window (nine in ten of them, over at least a second) and at least
+// 0.1 dB down in all. A stuck state holds its level instead.
+bool fallsSteadily(const Recovery& r)
+{
+    return std::isfinite(r.worstExcess) && r.windowsAfterWorst >= 20 && r.falling * 10 >= r.windowsAfterWorst * 9 &&
+           r.decayDb >= 0.1 && r.lastExcess < r.worstExcess;
 }
 
 void recoveryTest(Runner& runner, Check& check, const Module& module, const Setting& setting, const Kind& kind)
@@ -154,14 +181,13 @@ void recoveryTest(Runner& runner, Check& check, const Module& module, const Sett
     auto twin = make();
     Render r = render(*twin, total, blocks, false, source(Span::Silent), std::numeric_limits<double>::infinity());
     {
-        // Not back yet, but finite: the two go on for a longer look, as a
-        // reverb's tail or a compressor's release may take seconds.
+        // Not back yet: the two go on for a longer look, as a reverb's tail
+        // or a compressor's release may take seconds, and non-finite output
+        // may clear later too (a reverb's NaN leaving its delay lines).
+        // (Back only within the last quarter second is not back yet: a
+        // convolution's NaN comes out in bursts, partition by partition.)
         const Recovery first = judgeRecovery(x, r, badEnd, badEnd, total);
-        bool finite = true;
-        for (const auto& channel : x.out)
-            for (size_t k = channel.size() - static_cast<size_t>(kRate * 0.05); k < channel.size(); ++k)
-                finite = finite && std::isfinite(channel[k]);
-        if (first.backFrame < 0 && finite) {
+        if (first.backFrame < 0 || first.backFrame >= total - static_cast<int64_t>(kRate * 0.25)) {
             const int64_t more = static_cast<int64_t>(kRate * (kLongLook - kFirstLook));
             const Render x2 = render(*tested, more, blocks, false, source(Span::Bad, total), std::numeric_limits<double>::infinity());
             const Render r2 = render(*twin, more, blocks, false, source(Span::Silent, total), std::numeric_limits<double>::infinity());
@@ -216,6 +242,13 @@ void recoveryTest(Runner& runner, Check& check, const Module& module, const Sett
         else if (back.decayDb >= kDecayDb)
             check.note("not back after %.1f s, decaying: %.3g over the twin, %.1f dB below its worst", seconds,
                        back.lastExcess, back.decayDb);
+        else if (fallsSteadily(back))
+            // Slow but steady, relative to the level the bad input left:
+            // a state that drains, not one that is stuck.
+            check.note("not back after %.1f s, falling steadily: %.3g over the twin, %.1f dB below the %.3g the bad "
+                       "input left, lower in %d of %d windows; at this rate back in about %.0f s",
+                       seconds, back.lastExcess, back.decayDb, back.worstExcess, back.falling, back.windowsAfterWorst,
+                       back.lastExcess * back.secondsFromWorst / (back.worstExcess - back.lastExcess));
         else {
             // Slow to decay: is that the setting's own character (an endless
             // reverb, a filter on the edge), as after a full-scale burst, or
@@ -248,9 +281,8 @@ void recoveryTest(Runner& runner, Check& check, const Module& module, const Sett
 
 // The subnormal input's cost against normal audio's, on one instance.
 // Timing on a shared machine wobbles, so the two kinds of block alternate
-// in rounds of normal, subnormal, subnormal, normal (a slow drift in speed
-// cancels within a round), each round gives one ratio, and the median of
-// the rounds' ratios is judged: a few disturbed rounds cannot move it.
+// in rounds of normal, subnormal, subnormal, normal, and the fastest block
+// of each kind is compared: a disturbance only ever makes a block slower.
 void cpuTest(Runner& runner, Check& check, const Module& module, const Setting& setting)
 {
     constexpr int32_t kFrames = 8192;
@@ -284,13 +316,18 @@ void cpuTest(Runner& runner, Check& check, const Module& module, const Setting& 
         subnormalTimes.insert(subnormalTimes.end(), {s1, s2});
         if (n1 + n2 > 0.0) ratios.push_back((s1 + s2) / (n1 + n2));
     }
-    const double ratio = median(ratios);
-    const double n = median(normalTimes);
-    const double s = median(subnormalTimes);
-    check.expect(ratio <= 2.0, "a subnormal block takes %.2f times as long as a normal one (%.3f ms vs %.3f ms)", ratio,
-                 s * 1e3, n * 1e3);
-    check.note("ratio %.2f (median of %zu interleaved rounds; %.3f ms vs %.3f ms for %d frames)", ratio, ratios.size(),
-               s * 1e3, n * 1e3, kFrames);
+    // Judged on the fastest block of each kind: what the work itself costs.
+    // A slow path for subnormals slows every such block, the fastest too,
+    // while a busy machine only ever adds time, and to some blocks only.
+    const double fastestNormal = *std::min_element(normalTimes.begin(), normalTimes.end());
+    const double fastestSubnormal = *std::min_element(subnormalTimes.begin(), subnormalTimes.end());
+    const double ratio = fastestNormal > 0.0 ? fastestSubnormal / fastestNormal : 1.0;
+    check.expect(ratio <= 2.0,
+                 "the fastest subnormal block takes %.2f times as long as the fastest normal one (%.3f ms vs %.3f ms)",
+                 ratio, fastestSubnormal * 1e3, fastestNormal * 1e3);
+    check.note("ratio %.2f of the fastest blocks of %zu interleaved rounds (%.3f ms vs %.3f ms for %d frames); "
+               "median of the rounds' ratios %.2f",
+               ratio, ratios.size(), fastestSubnormal * 1e3, fastestNormal * 1e3, kFrames, median(ratios));
 }
 
 }  // namespace

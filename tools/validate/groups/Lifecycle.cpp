@@ -1,10 +1,22 @@
-// Open and close, cold (library loaded each time) and warm; effClose right
-// after creation; processing before the first resume and after a suspend;
-// sample rate and block size changed between resumes.
+// Open and close, cold (library loaded each time) and warm; nothing left
+// behind by an instance once it is closed (memory, descriptors or handles);
+// effClose right after creation; processing before the first resume and
+// after a suspend; sample rate and block size changed between resumes, with
+// the sound an instance fresh at each rate makes.
 #include "Common.h"
 
 #include <algorithm>
 #include <cmath>
+
+#if defined(_WIN32)
+#include <windows.h>
+
+#include <vector>
+#else
+#include <malloc.h>
+
+#include <filesystem>
+#endif
 
 namespace validate {
 
@@ -22,6 +34,56 @@ Scan processBlocks(Instance& instance, int32_t blocks, int32_t frames, double bo
         scan.add(buffers, instance.outputs(), frames, bound);
     }
     return scan;
+}
+
+// What the process holds: heap bytes in use (private bytes on Windows) and
+// open descriptors (handles on Windows).
+struct Usage {
+    double bytes = 0.0;
+    int64_t descriptors = 0;
+};
+
+Usage usageNow()
+{
+    Usage usage;
+#if defined(_WIN32)
+    // The busy blocks of every heap of the process (the C runtime's among
+    // them): private bytes move in steps of whole pages, and not at all
+    // under Wine.
+    std::vector<HANDLE> heaps(GetProcessHeaps(0, nullptr) + 16);
+    heaps.resize(GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data()));
+    for (HANDLE heap : heaps) {
+        if (!HeapLock(heap)) continue;
+        PROCESS_HEAP_ENTRY entry{};
+        while (HeapWalk(heap, &entry))
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) usage.bytes += static_cast<double>(entry.cbData);
+        HeapUnlock(heap);
+    }
+    DWORD handles = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &handles)) usage.descriptors = handles;
+#else
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 33)
+    const struct mallinfo2 info = mallinfo2();
+    usage.bytes = static_cast<double>(info.uordblks) + static_cast<double>(info.hblkhd);
+#endif
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator("/proc/self/fd", ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec))
+        ++usage.descriptors;
+#endif
+    return usage;
+}
+
+// Peak of a block's outputs.
+double peakOf(const AudioBuffers& buffers, int32_t outputs, int32_t frames)
+{
+    double peak = 0.0;
+    for (int32_t c = 0; c < outputs; ++c)
+        for (int32_t k = 0; k < frames; ++k) {
+            const float v = buffers.out[static_cast<size_t>(c)][static_cast<size_t>(k)];
+            if (std::isfinite(v)) peak = std::max(peak, std::fabs(static_cast<double>(v)));
+        }
+    return peak;
 }
 
 }  // namespace
@@ -98,6 +160,35 @@ void lifecycleGroup(Runner& runner)
         check.note("%d cycles", cycles);
     });
 
+    runner.run("lifecycle.nothing-left-behind", [&](Check& check) {
+        // Instances opened, run and closed one after another must leave the
+        // process as they found it. The first ones may fill caches shared by
+        // all instances, so the count starts after them; what grows with
+        // every instance after that is a leak.
+        auto module = requireModule(options, check);
+        const int32_t cycles = options.quick ? 300 : 1000;
+        auto cycle = [&](int32_t i) {
+            Instance instance(*module);
+            instance.start(48000.0, 256);
+            processBlocks(instance, 1, 256, options.bound, static_cast<int64_t>(i) * 256);
+            instance.suspend();
+        };
+        for (int32_t i = 0; i < 20; ++i) cycle(i);
+        const Usage before = usageNow();
+        for (int32_t i = 0; i < cycles; ++i) cycle(i);
+        const Usage after = usageNow();
+        const double bytesEach = (after.bytes - before.bytes) / cycles;
+        const int64_t descriptors = after.descriptors - before.descriptors;
+        check.note("%d instances: %+.0f bytes each, %+lld descriptors in all", cycles, bytesEach,
+                   static_cast<long long>(descriptors));
+        // Allocators keep some memory back: a few kilobytes over the whole
+        // run are noise; a kilobyte or more for every instance is a leak.
+        check.expect(bytesEach < 1024.0, "the process holds %.1f KiB more after each instance is closed (%d instances)",
+                     bytesEach / 1024.0, cycles);
+        check.expect(descriptors < cycles / 10, "%lld more descriptors or handles open after %d instances were closed",
+                     static_cast<long long>(descriptors), cycles);
+    });
+
     runner.run("lifecycle.many-at-once", [&](Check& check) {
         auto module = requireModule(options, check);
         std::vector<std::unique_ptr<Instance>> instances;
@@ -168,9 +259,35 @@ void lifecycleGroup(Runner& runner)
         int64_t frames = 0;
         for (const Step& step : steps) {
             instance.start(step.rate, step.block);
-            const int32_t blocks = std::max<int32_t>(2, static_cast<int32_t>(step.rate * 0.05 / step.block));
-            const Scan scan = processBlocks(instance, std::min(blocks, 400), step.block, options.bound);
+            const int32_t blocks = std::min(400, std::max<int32_t>(2, static_cast<int32_t>(step.rate * 0.05 / step.block)));
+            // An instance fresh at this rate, fed the same, tells what it should sound like.
+            Instance fresh(*module);
+            fresh.start(step.rate, step.block);
+            AudioBuffers buffers(instance.inputs(), instance.outputs(), step.block);
+            AudioBuffers freshBuffers(fresh.inputs(), fresh.outputs(), step.block);
+            Scan scan;
+            double peak = 0.0, freshPeak = 0.0;
+            for (int32_t b = 0; b < blocks; ++b) {
+                const int64_t first = static_cast<int64_t>(b) * step.block;
+                fillSignal(buffers, first, step.block, step.rate);
+                fillSignal(freshBuffers, first, step.block, step.rate);
+                buffers.markOutputs(step.block);
+                instance.process(buffers.inputs(), buffers.outputs(), step.block);
+                fresh.process(freshBuffers.inputs(), freshBuffers.outputs(), step.block);
+                scan.add(buffers, instance.outputs(), step.block, options.bound);
+                // The second half: past a fade-in or a filter's start.
+                if (2 * b >= blocks) {
+                    peak = std::max(peak, peakOf(buffers, instance.outputs(), step.block));
+                    freshPeak = std::max(freshPeak, peakOf(freshBuffers, fresh.outputs(), step.block));
+                }
+            }
             check.expect(scan.clean(), "%.1f Hz, %d frames: %s", step.rate, step.block, scan.describe().c_str());
+            // Silent (60 dB or more below) where a fresh instance sounds: the
+            // change of rate has lost the sound.
+            check.expect(!(freshPeak > 1e-4 && peak < 1e-3 * freshPeak),
+                         "%.1f Hz, %d frames: silent after the change of rate (peak %.3g), where an instance "
+                         "started at this rate gives a peak of %.3g",
+                         step.rate, step.block, peak, freshPeak);
             check.expect(instance.latency() >= 0 && instance.latency() <= step.rate * 10.0, "%.1f Hz: latency %d",
                          step.rate, instance.latency());
             frames += static_cast<int64_t>(blocks) * step.block;

@@ -3,7 +3,7 @@
 // name and parameter values, switching programs, and restoring them into a
 // fresh instance the same way; the two must then sound the same bit for
 // bit. Edits survive switching away and back; renaming touches nothing
-// else; program indices stay in range.
+// else, in this instance or another; program indices stay in range.
 #include "Common.h"
 
 #include <cmath>
@@ -211,6 +211,28 @@ void programsGroup(Runner& runner)
                 check.expect(sameValue(instance.getParameter(i), edits[static_cast<size_t>(p)][static_cast<size_t>(i)]),
                              "program %d parameter %d lost its edit after switching", p, i);
         }
+    });
+
+    runner.run("programs.names-per-instance", [&](Check& check) {
+        // Two instances on two tracks: renaming a program in one must not
+        // rename it in the other, nor in an instance opened afterwards.
+        if (programs == 0) check.skip("the plug-in has no programs");
+        Instance first(*module);
+        Instance second(*module);
+        const std::string before = second.programName();
+        char name[kProgramText] = "Only the first one's";
+        first.call(effSetProgramName, 0, 0, name);
+        const std::string renamed = first.programName();
+        if (renamed == before) check.skip("the plug-in keeps its program names as they are");
+        check.expect(second.programName() == before, "renaming a program in one instance renamed it in another, to '%s'",
+                     second.programName().c_str());
+        Instance third(*module);
+        check.expect(third.programName() == before, "an instance opened after another renamed a program starts with "
+                     "that name, '%s'", third.programName().c_str());
+        // Leave a shared bank as found, should there be one.
+        char old[kProgramText] = {};
+        std::strncpy(old, before.c_str(), kProgramText - 1);
+        first.call(effSetProgramName, 0, 0, old);
     });
 
     runner.run("programs.rename-keeps-the-rest", [&](Check& check) {
