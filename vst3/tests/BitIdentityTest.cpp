@@ -55,6 +55,7 @@ public:
         call(effSetSampleRate, 0, 0, rate);
         call(effSetBlockSize, 0, 1024);
         call(effMainsChanged, 0, 1);
+        waitForTables();
     }
     ~Vst2Driver() override
     {
@@ -68,7 +69,12 @@ public:
         call(effMainsChanged, 0, 0);
         call(effSetSampleRate, 0, 0, rate);
         call(effMainsChanged, 0, 1);
+        waitForTables();
     }
+    // Both builds make every table set before the first change, so that a
+    // change lands at its first block in both ('Z5Rw', the VST 2.4 build's
+    // vendor call; the VST3 build does it for an offline render).
+    void waitForTables() { call(effVendorSpecific, 0x5A355277); }
     void mono() override
     {
         VstSpeakerArrangement one{};
@@ -92,7 +98,7 @@ private:
 
 class Vst3Driver final : public Driver {
 public:
-    explicit Vst3Driver(float rate) : instance(rate) {}
+    explicit Vst3Driver(float rate) : instance(rate, 1024, false) { instance.start(rate, 1024, kOffline); }
     bool ok() const override { return instance.ok(); }
     void set(int32_t index, float value) override { changes.add(static_cast<ParamID>(index), 0, value); }
     void program(int32_t p) override
@@ -102,14 +108,14 @@ public:
     void changeRate(float rate) override
     {
         instance.stop();
-        instance.start(rate);
+        instance.start(rate, 1024, kOffline);
     }
     void mono() override
     {
         SpeakerArrangement in = kArrMono, out = kArrStereo;
         instance.stop();
         instance.processor->setBusArrangements(&in, 1, &out, 1);
-        instance.start(48000.0);
+        instance.start(48000.0, 1024, kOffline);
     }
     void block(float** in, float** out, int32_t channelsIn, int32_t frames) override
     {
