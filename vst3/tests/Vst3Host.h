@@ -257,7 +257,10 @@ public:
         component->queryInterface(kIEditControllerIid.bytes, &obj);
         controller = static_cast<IEditController*>(obj);
         controller->setComponentHandler(&handler);
-        if (activate) start(rate, maxBlock);
+        // As an offline render: every table set is made at activation, so
+        // that two instances given the same changes sound the same from the
+        // first block, whatever the background builder is doing.
+        if (activate) start(rate, maxBlock, kOffline);
     }
     ~Instance()
     {
