@@ -255,7 +255,12 @@ TEST_F(PluginLibrary, ProcessesAudioAndReportsLatency)
 // lock).
 TEST(PluginUnload, TheLibraryGoesWhileItsBuilderWorks)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // An instance left open on purpose is a leak to LeakSanitizer.
+    for (const bool closeFirst : {true}) {
+#else
     for (const bool closeFirst : {true, false}) {
+#endif
         // A private copy: dlclose of the shared one would unload nothing.
         const std::string copy = std::string("./z5r-unload-test-") + (closeFirst ? "a" : "b") + ".so";
         {
