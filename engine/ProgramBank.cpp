@@ -59,15 +59,6 @@ ProgramRecord ProgramBank::currentRow() const noexcept
     return rows[inForce];
 }
 
-ProgramBank::Contents ProgramBank::contents() const noexcept
-{
-    LockGuard hold(lock);
-    Contents copy;
-    copy.current = inForce;
-    std::copy(std::begin(rows), std::end(rows), copy.rows);
-    return copy;
-}
-
 ProgramBank::Contents ProgramBank::capture(const TubeEngine& engine, float (&values)[kNumParams]) const noexcept
 {
     LockGuard hold(lock);

@@ -50,14 +50,13 @@ public:
     ProgramRecord currentRow() const noexcept;
 
     // The whole bank, for saving an instance. The row in force is given as
-    // stored, not with the engine's live values: those are saved apart.
+    // stored, not with the engine's live values: those come in `values`,
+    // read under the bank's lock, so that a switch on another thread cannot
+    // fall between the two.
     struct Contents {
         int32_t current;
         ProgramRecord rows[kNumPrograms];
     };
-    Contents contents() const noexcept;
-    // The same, with the engine's values read under the bank's lock, so that
-    // a switch on another thread cannot fall between the two.
     Contents capture(const TubeEngine& engine, float (&values)[kNumParams]) const noexcept;
     // Replaces the whole bank and hands `values` to the engine as one write.
     // `contents.current` must be 0..7 (the state reader checks it).
