@@ -35,7 +35,8 @@ float continuousValue(float value) noexcept { return value >= 0.0f ? std::min(va
 
 // The pass-through's input: a sample that is not a finite number counts as
 // silence, as in the stage, and nothing louder than 60 dB over full scale
-// passes, so that no level can make it infinite.
+// passes in or out, so that no input at any level comes out louder than
+// that (the stage's own output stays far below it).
 constexpr float kPassThroughLimit = 1000.0f;
 float boundedSample(float x) noexcept
 {
@@ -309,8 +310,9 @@ void TubeEngine::passThrough(const float* inLeft, const float* inRight, float* o
         delay[1][delayAt] = r;
         const int32_t from = (delayAt + kDelayFrames - latency) % kDelayFrames;
         delayAt = (delayAt + 1) % kDelayFrames;
-        const float oL = delay[0][from] * level;
-        const float oR = (inRight ? delay[1][from] : delay[0][from]) * level;
+        const float oL = std::clamp(delay[0][from] * level, -kPassThroughLimit, kPassThroughLimit);
+        const float oR =
+            std::clamp((inRight ? delay[1][from] : delay[0][from]) * level, -kPassThroughLimit, kPassThroughLimit);
         if (scopeCount.due()) scopeFeed.write({l, r, oL, oR});
         outLeft[k] = oL;
         if (outRight) outRight[k] = oR;

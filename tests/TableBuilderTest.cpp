@@ -65,13 +65,15 @@ TEST(TableBuilder, ANewRatePassesTheInputThroughUntilItsFirstSetIsReady)
             ASSERT_EQ(outL[k], k < 8 ? 0.0f : inL[k - 8] * level) << k;
             ASSERT_EQ(outR[k], k < 8 ? 0.0f : inR[k - 8] * level) << k;
         }
-        // Not a number counts as silence, and nothing passes unbounded.
-        float bad[2] = {std::nanf(""), 1e30f};
-        float badOut[2];
+        // Not a number counts as silence, and nothing leaves louder than
+        // 60 dB over full scale, whatever the level adds on the way.
+        float bad[3] = {std::nanf(""), 1e30f, -900.0f};
+        float badOut[3];
         engine.setParameter(kParamOversample, 0.0f);
-        engine.process(bad, bad, badOut, badOut, 2);
+        engine.process(bad, bad, badOut, badOut, 3);
         EXPECT_EQ(badOut[0], 0.0f);
-        EXPECT_TRUE(std::isfinite(badOut[1]));
+        EXPECT_EQ(badOut[1], 1000.0f);
+        EXPECT_EQ(badOut[2], -1000.0f);
 
         // Resume makes the one set the settings need, here; the rest waits.
         engine.prepareTables();
