@@ -4,6 +4,7 @@
 #include "engine/InstanceState.h"
 #include "engine/ParameterInfo.h"
 #include "engine/Product.h"
+#include "engine/TableBuilder.h"
 
 #include "clap/ext/audio-ports.h"
 #include "clap/plugin-features.h"
@@ -123,6 +124,10 @@ bool CLAP_ABI presetFromLocation(const clap_plugin_t* plugin, uint32_t kind, con
     return self(plugin)->loadPreset(kind, location, key);
 }
 const ClapPluginPresetLoad kPresetLoad = {presetFromLocation};
+
+bool CLAP_ABI renderHardRealtime(const clap_plugin_t*) { return false; }
+bool CLAP_ABI renderSet(const clap_plugin_t* plugin, int32_t mode) { return self(plugin)->setRenderMode(mode); }
+const ClapPluginRender kRender = {renderHardRealtime, renderSet};
 
 // --- the plug-in record ---
 bool CLAP_ABI pluginInit(const clap_plugin_t* plugin) { return self(plugin)->init(); }
@@ -258,6 +263,10 @@ bool ClapEffect::activate(double sampleRate) noexcept
     if (!(sampleRate >= TubeEngine::kMinSampleRate && sampleRate <= TubeEngine::kMaxSampleRate)) return false;
     engine.setSampleRate(static_cast<float>(sampleRate));
     engine.prepareTables();
+    // An offline render has no deadline to keep: every setting it automates
+    // should sound from its first block, so every set of the rate is made
+    // before it starts.
+    if (offline) tableBuilder::waitUntilIdle();
     // The latency of this activation, told to the host while it activates
     // us when a change waited for this restart.
     const int32_t latencyNow = engine.latency();
@@ -268,6 +277,17 @@ bool ClapEffect::activate(double sampleRate) noexcept
         reportedLatency = latencyNow;
         if (hostLatency) hostLatency->changed(host);
     }
+    return true;
+}
+
+bool ClapEffect::setRenderMode(int32_t mode) noexcept
+{
+    Z5R_ASSERT_THREAD(onMainThread());
+    if (mode != kClapRenderRealtime && mode != kClapRenderOffline) return false;
+    offline = mode == kClapRenderOffline;
+    // Told while active: the sets the rate still lacks are made now, before
+    // the render's first block.
+    if (offline && active.load()) tableBuilder::waitUntilIdle();
     return true;
 }
 
@@ -508,5 +528,6 @@ const void* ClapEffect::extension(const char* id) noexcept
     if (name == CLAP_EXT_STATE) return &kState;
     if (name == CLAP_EXT_LATENCY) return &kLatency;
     if (name == kClapExtPresetLoad || name == kClapExtPresetLoadCompat) return &kPresetLoad;
+    if (name == kClapExtRender) return &kRender;
     return clapEditorExtension(*this, name);
 }

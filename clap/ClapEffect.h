@@ -54,6 +54,8 @@ public:
     bool init() noexcept;
     bool activate(double sampleRate) noexcept;
     void deactivate() noexcept;
+    // Offline: activation makes every set of the rate before it returns.
+    bool setRenderMode(int32_t mode) noexcept;
     // [audio thread]
     bool startProcessing() noexcept;
     void stopProcessing() noexcept;
@@ -111,6 +113,7 @@ private:
     ProgramBank bank;
 
     std::atomic<bool> active{false};
+    bool offline = false;  // [main thread]
     std::atomic<bool> processing{false};
     // The latency fixed at activation, and the one the host last learned.
     std::atomic<int32_t> activeLatency{0};

@@ -1,7 +1,8 @@
 // Our declarations of the parts of the published CLAP ABI that Debian's copy
 // of the 1.1 headers (dpf-source, /usr/share/dpf/distrho/src/clap) does not
 // carry: the host's descriptor watch (posix-fd-support), the preset
-// discovery factory (CLAP 1.2) and the plug-in's preset loading. Layouts,
+// discovery factory (CLAP 1.2), the plug-in's preset loading and the render
+// mode. Layouts,
 // identifiers and threading as published; the rest of the ABI comes from
 // Debian's headers, so nothing is declared twice.
 #pragma once
@@ -152,6 +153,21 @@ struct ClapHostPresetLoad {
                              const char* load_key, int32_t os_error, const char* message);
     void(CLAP_ABI* loaded)(const clap_host_t* host, uint32_t location_kind, const char* location,
                            const char* load_key);
+};
+
+// --- render: the host says whether it renders against a deadline ---
+inline constexpr char kClapExtRender[] = "clap.render";
+
+enum : int32_t {
+    kClapRenderRealtime = 0,  // the default
+    kClapRenderOffline = 1,   // no deadline: the plug-in may take its time
+};
+
+struct ClapPluginRender {
+    // [main thread] True when the plug-in cannot render offline at all.
+    bool(CLAP_ABI* has_hard_realtime_requirement)(const clap_plugin_t* plugin);
+    // [main thread] True when the mode was taken.
+    bool(CLAP_ABI* set)(const clap_plugin_t* plugin, int32_t mode);
 };
 
 }  // extern "C"

@@ -106,6 +106,7 @@ TestHost::TestHost(Offer offer) : offer(offer)
     timer = static_cast<const clap_plugin_timer_support_t*>(ext(CLAP_EXT_TIMER_SUPPORT));
     fd = static_cast<const ClapPluginPosixFdSupport*>(ext(kClapExtPosixFdSupport));
     presetLoad = static_cast<const ClapPluginPresetLoad*>(ext(kClapExtPresetLoad));
+    render = static_cast<const ClapPluginRender*>(ext(kClapExtRender));
 }
 
 TestHost::~TestHost()
@@ -113,6 +114,11 @@ TestHost::~TestHost()
     if (!plugin) return;
     if (active) deactivate();
     plugin->destroy(plugin);
+}
+
+bool TestHost::renderOffline()
+{
+    return render && render->set(plugin, kClapRenderOffline);
 }
 
 bool TestHost::activate(double rate)

@@ -100,7 +100,10 @@ public:
     const clap_plugin_timer_support_t* timer = nullptr;
     const ClapPluginPosixFdSupport* fd = nullptr;
     const ClapPluginPresetLoad* presetLoad = nullptr;
+    const ClapPluginRender* render = nullptr;
 
+    // Renders offline from now on: activation makes every table set first.
+    bool renderOffline();
     bool activate(double rate);
     void deactivate();
 
