@@ -9,46 +9,33 @@
 #include "vst3/Vst3PanelHost.h"
 #include "vst3/Vst3View.h"
 
-#include <atomic>
-#include <cstring>
-
 namespace vst3 {
 
 namespace {
 
 constexpr uint64_t kRefreshMilliseconds = 20;
 
-class X11View final : public IPlugView, public IEventHandler, public ITimerHandler {
+class X11View final : public PanelView, public IEventHandler, public ITimerHandler {
 public:
-    explicit X11View(Vst3Effect& effect) : effect(effect), host(effect), panel(host) { effect.addRef(); }
+    explicit X11View(Vst3Effect& effect)
+        : PanelView(effect, kPlatformTypeX11EmbedWindowID), host(effect), panel(host)
+    {
+    }
 
     tresult VST3_CALL queryInterface(const uint8_t* iid, void** obj) override
     {
-        if (!obj) return kInvalidArgument;
-        *obj = nullptr;
-        if (sameUid(iid, kFUnknownIid) || sameUid(iid, kIPlugViewIid))
-            *obj = static_cast<IPlugView*>(this);
-        else if (sameUid(iid, kIEventHandlerIid))
+        if (obj && sameUid(iid, kIEventHandlerIid)) {
             *obj = static_cast<IEventHandler*>(this);
-        else if (sameUid(iid, kITimerHandlerIid))
+        } else if (obj && sameUid(iid, kITimerHandlerIid)) {
             *obj = static_cast<ITimerHandler*>(this);
-        else
-            return kNoInterface;
+        } else {
+            return PanelView::queryInterface(iid, obj);
+        }
         addRef();
         return kResultOk;
     }
-    uint32_t VST3_CALL addRef() override { return refCount.fetch_add(1) + 1; }
-    uint32_t VST3_CALL release() override
-    {
-        const uint32_t left = refCount.fetch_sub(1) - 1;
-        if (left == 0) delete this;
-        return left;
-    }
-
-    tresult VST3_CALL isPlatformTypeSupported(FIDString type) override
-    {
-        return type && std::strcmp(type, kPlatformTypeX11EmbedWindowID) == 0 ? kResultTrue : kResultFalse;
-    }
+    uint32_t VST3_CALL addRef() override { return PanelView::addRef(); }
+    uint32_t VST3_CALL release() override { return PanelView::release(); }
 
     tresult VST3_CALL attached(void* parent, FIDString type) override
     {
@@ -81,41 +68,14 @@ public:
         return kResultOk;
     }
 
-    tresult VST3_CALL onWheel(float) override { return kResultFalse; }
-    tresult VST3_CALL onKeyDown(char16, int16_t, int16_t) override { return kResultFalse; }
-    tresult VST3_CALL onKeyUp(char16, int16_t, int16_t) override { return kResultFalse; }
-    tresult VST3_CALL getSize(ViewRect* size) override
-    {
-        if (!size) return kInvalidArgument;
-        *size = {0, 0, X11Editor::kWidth, X11Editor::kHeight};
-        return kResultOk;
-    }
-    tresult VST3_CALL onSize(ViewRect* size) override { return size ? kResultOk : kInvalidArgument; }
-    tresult VST3_CALL onFocus(TBool) override { return kResultOk; }
-    tresult VST3_CALL setFrame(IPlugFrame* newFrame) override
-    {
-        // The frame owns the view, not the other way round: not held.
-        frame = newFrame;
-        return kResultOk;
-    }
-    tresult VST3_CALL canResize() override { return kResultFalse; }
-    tresult VST3_CALL checkSizeConstraint(ViewRect* rect) override
-    {
-        if (!rect) return kInvalidArgument;
-        rect->right = rect->left + X11Editor::kWidth;
-        rect->bottom = rect->top + X11Editor::kHeight;
-        return kResultTrue;
-    }
-
     void VST3_CALL onFDIsSet(int) override { step(); }
     void VST3_CALL onTimer() override { step(); }
 
 private:
-    ~X11View()
+    ~X11View() override
     {
         panel.close();
         dropRunLoop();
-        effect.release();
     }
 
     void step()
@@ -141,11 +101,8 @@ private:
         runLoop = nullptr;
     }
 
-    std::atomic<uint32_t> refCount{1};
-    Vst3Effect& effect;
     Vst3PanelHost host;
     X11Editor panel;
-    IPlugFrame* frame = nullptr;
     IRunLoop* runLoop = nullptr;
     bool watching = false;
     bool timing = false;
