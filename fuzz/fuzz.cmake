@@ -24,3 +24,14 @@ add_test(NAME fuzz.state-run
     COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/run-fuzz.sh $<TARGET_FILE:z5r_fuzz_state> ${Z5R_FUZZ_SECONDS}
             ${CMAKE_CURRENT_LIST_DIR}/corpus-state ${CMAKE_BINARY_DIR}/fuzz-state-out)
 set_tests_properties(fuzz.state-run PROPERTIES TIMEOUT 600)
+
+# The instance blob as the VST3 and CLAP faces read it from a host's stream.
+add_executable(z5r_fuzz_format_state ${CMAKE_CURRENT_LIST_DIR}/fuzz_format_state.cpp
+               ${PROJECT_SOURCE_DIR}/clap/ClapEditorNone.cpp)
+target_link_libraries(z5r_fuzz_format_state PRIVATE z5r_vst3 z5r_clap_core)
+target_link_options(z5r_fuzz_format_state PRIVATE -fsanitize=fuzzer)
+set_target_properties(z5r_fuzz_format_state PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+add_test(NAME fuzz.format-state-run
+    COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/run-fuzz.sh $<TARGET_FILE:z5r_fuzz_format_state> ${Z5R_FUZZ_SECONDS}
+            ${CMAKE_CURRENT_LIST_DIR}/corpus-format-state ${CMAKE_BINARY_DIR}/fuzz-format-state-out)
+set_tests_properties(fuzz.format-state-run PROPERTIES TIMEOUT 600)
