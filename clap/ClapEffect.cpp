@@ -9,6 +9,7 @@
 #include "clap/ext/audio-ports.h"
 #include "clap/plugin-features.h"
 
+#include <algorithm>
 #include <cassert>
 #include <charconv>
 #include <cmath>
@@ -176,6 +177,10 @@ const clap_plugin_descriptor_t kClapDescriptor = {
 double clapValueFromNormalized(int32_t index, float normalized) noexcept
 {
     if (!isParameterIndex(index)) return 0.0;
+    // The factory programs store 2.0 for "the last entry", and a stored
+    // state may hold any finite value: the host gets a value within the
+    // parameter's range, the same entry or the same end of it.
+    normalized = normalized >= 0.0f ? std::min(normalized, 1.0f) : 0.0f;
     switch (kParameterInfo[index].kind) {
     case ParamKind::Switch:
         return switchIsOn(normalized) ? 1.0 : 0.0;

@@ -517,7 +517,13 @@ ParamValue Vst3Effect::plainParamToNormalized(ParamID id, ParamValue plain)
 
 ParamValue Vst3Effect::getParamNormalized(ParamID id)
 {
-    if (id < static_cast<ParamID>(kNumParams)) return engine.getParameter(static_cast<int32_t>(id));
+    if (id < static_cast<ParamID>(kNumParams)) {
+        // The factory programs store 2.0 for "the last entry", and a stored
+        // state may hold any finite value: the host sees it within 0..1,
+        // where it selects the same entry or the same end of the range.
+        const float v = engine.getParameter(static_cast<int32_t>(id));
+        return v >= 0.0f ? std::min(v, 1.0f) : 0.0f;
+    }
     if (id == kBypassId) return bypass.load(std::memory_order_relaxed) ? 1.0 : 0.0;
     if (id == kProgramId) return static_cast<double>(bank.current()) / (kNumPrograms - 1);
     return 0.0;

@@ -373,6 +373,21 @@ TEST(ClapPresets, LoadSelectsTheProgramAndTellsTheHost)
     EXPECT_FALSE(host.presetLoad->from_location(host.plugin, kClapPresetLocationFile, "/tmp/3", "3"));
     EXPECT_EQ(host.presetErrors.size(), 7u);
     EXPECT_EQ(host.value(kParamOversample), 1.0);
+    // Smooth stores 2.0 for its last entries; the host still sees values
+    // within each parameter's range.
+    ASSERT_TRUE(host.presetLoad->from_location(host.plugin, kClapPresetLocationPlugin, nullptr, "1"));
+    for (clap_id i = 0; i < static_cast<clap_id>(kNumParams); ++i) {
+        clap_param_info_t info{};
+        ASSERT_TRUE(host.params->get_info(host.plugin, i, &info));
+        EXPECT_GE(host.value(i), info.min_value) << i;
+        EXPECT_LE(host.value(i), info.max_value) << i;
+    }
+    // A restored state may hold any finite value: the host gets the end of
+    // the range it lies beyond.
+    for (int32_t i = 0; i < kNumParams; ++i) {
+        EXPECT_EQ(clapValueFromNormalized(i, 5.0f), clapValueFromNormalized(i, 1.0f)) << i;
+        EXPECT_EQ(clapValueFromNormalized(i, -1e-35f), clapValueFromNormalized(i, 0.0f)) << i;
+    }
 }
 
 }  // namespace

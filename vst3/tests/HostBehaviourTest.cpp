@@ -11,6 +11,7 @@
 #include "vst3/Utf16.h"
 #include "vst3/Vst3Effect.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -535,6 +536,13 @@ TEST(Programs, OneListOfEightThatTheProgramParameterSwitches)
     String128 text{};
     instance.controller->getParamStringByValue(kProgramId, 1.0 / 7.0, text);
     EXPECT_EQ(utf8(text), "Smooth");
+    // Smooth stores 2.0 for its last entries: the host sees 1.0, which
+    // names the same entry, never a value outside 0..1.
+    instance.controller->setParamNormalized(kProgramId, 1.0 / 7.0);
+    for (int32_t i = 0; i < kNumParams; ++i) {
+        const double expected = std::min(kFactoryPrograms[1].values[i], 1.0f);
+        EXPECT_EQ(instance.controller->getParamNormalized(static_cast<ParamID>(i)), expected) << i;
+    }
 }
 
 // --- Threads ---
