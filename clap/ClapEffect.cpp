@@ -185,7 +185,7 @@ double clapValueFromNormalized(int32_t index, float normalized) noexcept
     case ParamKind::Switch:
         return switchIsOn(normalized) ? 1.0 : 0.0;
     case ParamKind::Choice:
-        return static_cast<double>(tableIndex(normalized));
+        return static_cast<double>(choiceEntry(index, normalized));
     case ParamKind::Continuous:
         break;
     }

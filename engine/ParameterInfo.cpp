@@ -17,20 +17,20 @@ constexpr float volts(int32_t entry) { return static_cast<float>(kSupplyVoltages
 }  // namespace
 
 const ParameterInfo kParameterInfo[kNumParams] = {
-    {"oversample", "Oversampling", "Oversmpl", "x", ParamKind::Switch, 1, kFactoryPrograms[0].values[kParamOversample],
+    {"oversample", "Oversampling", "Oversmpl", "x", ParamKind::Switch, entryCount(kParamOversample) - 1, kFactoryPrograms[0].values[kParamOversample],
      0.0f, 1.0f, 0.0f, 0.0f, {0.0f, 1.0f, 1.0f}, {"1x", "16x", nullptr}},
     {"gain", "Gain", "Gain", "dB", ParamKind::Continuous, 0, kFactoryPrograms[0].values[kParamGain],
      kGainFloorDecibels, kGainFloorDecibels + kDecibelSpan, 12.0f, -kGainFloorDecibels, {}, {}},
     {"level", "Level", "Level", "dB", ParamKind::Continuous, 0, kFactoryPrograms[0].values[kParamLevel],
      kLevelFloorDecibels, kLevelFloorDecibels + kDecibelSpan, 0.0f, -kLevelFloorDecibels, {}, {}},
-    {"triode", "Triode", "Triode", "", ParamKind::Choice, 2, kFactoryPrograms[0].values[kParamTriode], 0.0f, 2.0f,
+    {"triode", "Triode", "Triode", "", ParamKind::Choice, entryCount(kParamTriode) - 1, kFactoryPrograms[0].values[kParamTriode], 0.0f, 2.0f,
      0.0f, 0.0f, {0.0f, 1.0f, 2.0f}, {kTriodeNames[0], kTriodeNames[1], kTriodeNames[2]}},
-    {"voltage", "Voltage", "Voltage", "V", ParamKind::Choice, 2, kFactoryPrograms[0].values[kParamVoltage], volts(0),
+    {"voltage", "Voltage", "Voltage", "V", ParamKind::Choice, entryCount(kParamVoltage) - 1, kFactoryPrograms[0].values[kParamVoltage], volts(0),
      volts(2), volts(0), 0.0f, {volts(0), volts(1), volts(2)}, {"150 V", "250 V", "350 V"}},
-    {"cap", "Cathode capacitor", "Cap", "uF", ParamKind::Choice, 2, kFactoryPrograms[0].values[kParamCap],
+    {"cap", "Cathode capacitor", "Cap", "uF", ParamKind::Choice, entryCount(kParamCap) - 1, kFactoryPrograms[0].values[kParamCap],
      microfarads(0), microfarads(2), microfarads(0), 0.0f, {microfarads(0), microfarads(1), microfarads(2)},
      {"0.47 " Z5R_MICRO "F", "1 " Z5R_MICRO "F", "22 " Z5R_MICRO "F"}},
-    {"normalize", "Normalize", "Normaliz", "", ParamKind::Switch, 1, kFactoryPrograms[0].values[kParamNormalize], 0.0f,
+    {"normalize", "Normalize", "Normaliz", "", ParamKind::Switch, entryCount(kParamNormalize) - 1, kFactoryPrograms[0].values[kParamNormalize], 0.0f,
      1.0f, 0.0f, 0.0f, {0.0f, 1.0f, 1.0f}, {"Off", "On", nullptr}},
 };
 
@@ -179,7 +179,7 @@ int32_t choiceIndex(int32_t index, float physical) noexcept
     const ParameterInfo& info = kParameterInfo[index];
     const float value = clampToRange(info, physical);
     int32_t best = 0;
-    for (int32_t i = 1; i < kChoiceCount; ++i)
+    for (int32_t i = 1; i <= info.stepCount; ++i)
         if (std::fabs(value - info.entries[i]) <= std::fabs(value - info.entries[best])) best = i;
     return best;
 }
@@ -195,7 +195,7 @@ float normalizedFromPhysical(int32_t index, float physical) noexcept
     case ParamKind::Continuous:
         return decibelsToNormalized(clampToRange(info, physical), static_cast<int64_t>(info.dbOffset));
     case ParamKind::Choice:
-        return static_cast<float>(choiceIndex(index, physical)) * 0.5f;
+        return entryValue(choiceIndex(index, physical), info.stepCount + 1);
     }
     return 0.0f;
 }
@@ -208,7 +208,7 @@ float physicalFromNormalized(int32_t index, float normalized) noexcept
     case ParamKind::Switch:
         return switchIsOn(normalized) ? 1.0f : 0.0f;
     case ParamKind::Choice:
-        return info.entries[tableIndex(normalized)];
+        return info.entries[choiceEntry(index, normalized)];
     case ParamKind::Continuous: {
         if (std::isnan(normalized)) return info.defaultPhysical;
         const float n = normalized < 0.0f ? 0.0f : (normalized > 1.0f ? 1.0f : normalized);
@@ -254,13 +254,13 @@ void formatParameterValue(int32_t index, float normalized, char* text, size_t si
         std::snprintf(text, size, "%.2f", static_cast<double>(levelDecibels(normalized)));
         break;
     case kParamTriode:
-        std::snprintf(text, size, "%s", kTriodeNames[tableIndex(normalized)]);
+        std::snprintf(text, size, "%s", kTriodeNames[choiceEntry(index, normalized)]);
         break;
     case kParamVoltage:
-        std::snprintf(text, size, "%d", static_cast<int>(kSupplyVoltages[tableIndex(normalized)]));
+        std::snprintf(text, size, "%d", static_cast<int>(kSupplyVoltages[choiceEntry(index, normalized)]));
         break;
     case kParamCap:
-        std::snprintf(text, size, "%.2f", kCathodeCaps[tableIndex(normalized)] * 1000000.0);
+        std::snprintf(text, size, "%.2f", kCathodeCaps[choiceEntry(index, normalized)] * 1000000.0);
         break;
     case kParamNormalize:
         std::snprintf(text, size, "%s", switchIsOn(normalized) ? "Yes" : "No");
@@ -279,9 +279,9 @@ bool parseParameterText(int32_t index, std::string_view text, float& normalized)
 
     // Words first: tube names begin with digits.
     if (info.kind != ParamKind::Continuous) {
-        for (int32_t i = 0; i < kChoiceCount; ++i) {
+        for (int32_t i = 0; i <= info.stepCount; ++i) {
             if (info.entryLabels[i] && sameWords(text, info.entryLabels[i])) {
-                normalized = info.kind == ParamKind::Switch ? info.entries[i] : static_cast<float>(i) * 0.5f;
+                normalized = info.kind == ParamKind::Switch ? info.entries[i] : entryValue(i, info.stepCount + 1);
                 return true;
             }
         }

@@ -17,10 +17,12 @@
 enum class ParamKind : int32_t {
     Switch,      // off below 0.5, on from 0.5; one step
     Continuous,  // a decibel range spread evenly over 0 to 1
-    Choice,      // three table entries at 0, 0.5 and 1; two steps
+    Choice,      // a table's entries spread evenly over 0 to 1 (0, 0.5, 1 for three)
 };
 
-constexpr int32_t kChoiceCount = 3;
+// The most entries any parameter offers: the room in each description.
+constexpr int32_t kMaxEntries = kTriodeCount > kSupplyCount ? (kTriodeCount > kCapCount ? kTriodeCount : kCapCount)
+                                                            : (kSupplyCount > kCapCount ? kSupplyCount : kCapCount);
 
 struct ParameterInfo {
     const char* symbol;     // stable forever: LV2 symbols, command-line names
@@ -28,7 +30,7 @@ struct ParameterInfo {
     const char* shortName;  // at most 8 characters: "Cap"
     const char* unit;       // at most 8 characters: "dB", "V", "uF", "x", or ""
     ParamKind kind;
-    int32_t stepCount;   // 0 continuous, 1 switch, 2 for a choice of three
+    int32_t stepCount;   // entryCount() - 1: 0 continuous, 1 switch, 2 for a choice of three
     float defaultValue;  // normalized: factory program 0's value
     // Physical values, in the unit users read. Switches read 0 and 1,
     // Triode reads the tube's index 0 to 2.
@@ -36,8 +38,8 @@ struct ParameterInfo {
     float maximum;
     float defaultPhysical;
     float dbOffset;                         // Continuous: the dB at normalized 0, negated
-    float entries[kChoiceCount];            // Choice: the values, ascending; Switch: 0, 1
-    const char* entryLabels[kChoiceCount];  // Choice and Switch: what hosts list
+    float entries[kMaxEntries];            // Choice: the values, ascending; Switch: 0, 1
+    const char* entryLabels[kMaxEntries];  // Choice and Switch: what hosts list
 };
 
 extern const ParameterInfo kParameterInfo[kNumParams];

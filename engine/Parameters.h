@@ -28,11 +28,33 @@ inline bool isParameterIndex(int32_t index) noexcept
 
 inline constexpr const char* kTriodeNames[kTriodeCount] = {"12AX7", "12AT7", "12AU7"};
 
-// Which of three table entries (tube, supply, capacitor) a normalized value
-// selects: trunc(v * 3) in single precision, capped at 2. Values below 1/3
-// -- negative ones and NaN included -- select entry 0, so a wild value can
+// How many entries a parameter offers: a choice as many as its table has
+// (tubes, supplies, capacitors), a switch two, Gain and Level none.
+constexpr int32_t entryCount(int32_t param) noexcept
+{
+    switch (param) {
+    case kParamTriode: return kTriodeCount;
+    case kParamVoltage: return kSupplyCount;
+    case kParamCap: return kCapCount;
+    case kParamOversample:
+    case kParamNormalize: return 2;
+    default: return 0;
+    }
+}
+
+// Which of `entries` entries a normalized value selects: trunc(v * entries)
+// in single precision, capped at the last. Values below 1/entries --
+// negative ones and NaN included -- select entry 0, so a wild value can
 // never index outside.
-int32_t tableIndex(float value) noexcept;
+int32_t entryIndex(float value, int32_t entries) noexcept;
+// The entry of choice `param` (Triode, Voltage, Cap) a value selects.
+inline int32_t choiceEntry(int32_t param, float value) noexcept { return entryIndex(value, entryCount(param)); }
+// The normalized value that stands for entry `entry` of `entries`, spread
+// evenly from 0 to 1: 0, 0.5 and 1 for three.
+inline float entryValue(int32_t entry, int32_t entries) noexcept
+{
+    return static_cast<float>(entry) / static_cast<float>(entries - 1);
+}
 
 // Gain and Level span 48 dB over the normalized range, from their floors.
 constexpr float kDecibelSpan = 48.0f;

@@ -189,9 +189,9 @@ StageSettings TubeEngine::storedSettings() const noexcept
     StageSettings now;
     now.sampleRate = static_cast<double>(getSampleRate());
     now.oversampling = switchIsOn(getParameter(kParamOversample)) ? kOversampling : 1;
-    now.triode = tableIndex(getParameter(kParamTriode));
-    now.supplyVoltage = kSupplyVoltages[tableIndex(getParameter(kParamVoltage))];
-    now.cathodeCapacitor = kCathodeCaps[tableIndex(getParameter(kParamCap))];
+    now.triode = choiceEntry(kParamTriode, getParameter(kParamTriode));
+    now.supplyVoltage = kSupplyVoltages[choiceEntry(kParamVoltage, getParameter(kParamVoltage))];
+    now.cathodeCapacitor = kCathodeCaps[choiceEntry(kParamCap, getParameter(kParamCap))];
     return now;
 }
 
@@ -227,8 +227,8 @@ void TubeEngine::applyChanges() noexcept
     bool levelChanged = false;
     if (takeChanges(v, mask)) {
         auto changed = [mask](int32_t index) { return (mask & (1u << index)) != 0; };
-        if (changed(kParamVoltage)) wanted.supplyVoltage = kSupplyVoltages[tableIndex(v[kParamVoltage])];
-        if (changed(kParamCap)) wanted.cathodeCapacitor = kCathodeCaps[tableIndex(v[kParamCap])];
+        if (changed(kParamVoltage)) wanted.supplyVoltage = kSupplyVoltages[choiceEntry(kParamVoltage, v[kParamVoltage])];
+        if (changed(kParamCap)) wanted.cathodeCapacitor = kCathodeCaps[choiceEntry(kParamCap, v[kParamCap])];
         if (changed(kParamOversample)) {
             // Also how a new host rate reaches the stage. Only a real change
             // of factor or rate re-prepares: a host re-sending its automation
@@ -240,7 +240,7 @@ void TubeEngine::applyChanges() noexcept
         levelChanged = changed(kParamLevel) || changed(kParamNormalize);
         levelValue = v[kParamLevel];
         normalizeValue = v[kParamNormalize];
-        if (changed(kParamTriode)) wanted.triode = tableIndex(v[kParamTriode]);
+        if (changed(kParamTriode)) wanted.triode = choiceEntry(kParamTriode, v[kParamTriode]);
         // The first hand-over always prepares: the stage has no tables before.
         reprepare = !prepared || !(wanted == dsp.settings());
     } else {

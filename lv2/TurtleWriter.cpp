@@ -116,7 +116,7 @@ void controlPort(std::ostringstream& t, int32_t index)
         t << " ;\n\t\tlv2:portProperty lv2:enumeration";
         // The tube type is an index; supply and capacitor are physical values.
         if (port.entries[0] == 0.0f && port.entries[1] == 1.0f) t << " , lv2:integer";
-        labels = kChoiceCount;
+        labels = port.stepCount + 1;
         break;
     }
     for (int32_t i = 0; i < labels; ++i)
@@ -226,7 +226,7 @@ std::string presets(bool& ok)
                                   ? back == normalized
                                   : (kParameterInfo[i].kind == ParamKind::Switch
                                          ? switchIsOn(back) == switchIsOn(normalized)
-                                         : tableIndex(back) == tableIndex(normalized));
+                                         : choiceEntry(i, back) == choiceEntry(i, normalized));
             if (!same) {
                 std::fprintf(stderr, "z5r-lv2-turtle: preset %d, port %s does not read back\n", p,
                              kParameterInfo[i].symbol);

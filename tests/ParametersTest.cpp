@@ -201,16 +201,26 @@ TEST_F(Parameters, ProgramNamesAreCutAt24Characters)
     EXPECT_STREQ(name, "Maximum Overdrive");
 }
 
-TEST(ParameterMapping, TableIndexRule)
+TEST(ParameterMapping, EntryIndexRule)
 {
-    EXPECT_EQ(tableIndex(0.0f), 0);
-    EXPECT_EQ(tableIndex(0.3333f), 0);
-    EXPECT_EQ(tableIndex(1.0f / 3.0f), 1);
-    EXPECT_EQ(tableIndex(0.6666f), 1);
-    EXPECT_EQ(tableIndex(2.0f / 3.0f), 2);
-    EXPECT_EQ(tableIndex(1.0f), 2);
-    EXPECT_EQ(tableIndex(1e30f), 2);
-    EXPECT_EQ(tableIndex(-1.0f), 0);
-    EXPECT_EQ(tableIndex(std::nanf("")), 0);
-    EXPECT_EQ(tableIndex(-std::numeric_limits<float>::infinity()), 0);
+    // Three entries: the rule every saved project's choices were made with.
+    EXPECT_EQ(entryIndex(0.0f, 3), 0);
+    EXPECT_EQ(entryIndex(0.3333f, 3), 0);
+    EXPECT_EQ(entryIndex(1.0f / 3.0f, 3), 1);
+    EXPECT_EQ(entryIndex(0.6666f, 3), 1);
+    EXPECT_EQ(entryIndex(2.0f / 3.0f, 3), 2);
+    EXPECT_EQ(entryIndex(1.0f, 3), 2);
+    EXPECT_EQ(entryIndex(1e30f, 3), 2);
+    EXPECT_EQ(entryIndex(-1.0f, 3), 0);
+    EXPECT_EQ(entryIndex(std::nanf(""), 3), 0);
+    EXPECT_EQ(entryIndex(-std::numeric_limits<float>::infinity(), 3), 0);
+    EXPECT_EQ(entryIndex(std::numeric_limits<float>::infinity(), 3), 2);
+    // Another count spreads the same way, and each entry's value selects it.
+    for (int32_t entries : {2, 3, 4, 5})
+        for (int32_t e = 0; e < entries; ++e) EXPECT_EQ(entryIndex(entryValue(e, entries), entries), e) << entries;
+    EXPECT_EQ(entryIndex(0.74f, 4), 2);
+    EXPECT_EQ(entryIndex(0.75f, 4), 3);
+    EXPECT_EQ(entryValue(1, 3), 0.5f);
+    for (int32_t param : {kParamTriode, kParamVoltage, kParamCap})
+        EXPECT_EQ(kParameterInfo[param].stepCount + 1, entryCount(param)) << param;
 }

@@ -85,7 +85,7 @@ TEST(TypedValues, EveryDisplayTextReadsBackToTheSameText)
             ASSERT_TRUE(parseParameterText(index, text, back)) << index << " '" << text << "'";
             EXPECT_EQ(shown(index, back), text) << index;
             if (kParameterInfo[index].kind == ParamKind::Choice) {
-                EXPECT_EQ(tableIndex(back), tableIndex(normalized)) << index << " " << normalized;
+                EXPECT_EQ(choiceEntry(index, back), choiceEntry(index, normalized)) << index << " " << normalized;
             } else if (kParameterInfo[index].kind == ParamKind::Switch) {
                 EXPECT_EQ(switchIsOn(back), switchIsOn(normalized)) << index << " " << normalized;
             }
@@ -102,14 +102,14 @@ TEST(Description, TheTableHoldsTogether)
         EXPECT_LE(std::strlen(p.unit), 8u);
         EXPECT_EQ(p.defaultValue, kFactoryPrograms[0].values[i]);
         EXPECT_EQ(normalizedFromPhysical(i, p.defaultPhysical), p.defaultValue);
-        EXPECT_EQ(p.stepCount, p.kind == ParamKind::Continuous ? 0 : p.kind == ParamKind::Switch ? 1 : kChoiceCount - 1);
+        EXPECT_EQ(p.stepCount, p.kind == ParamKind::Continuous ? 0 : entryCount(i) - 1);
         for (int32_t other = 0; other < i; ++other) EXPECT_STRNE(p.symbol, kParameterInfo[other].symbol);
         EXPECT_EQ(findParameter(p.symbol), i);
         EXPECT_EQ(findParameter(p.shortName), i);
         EXPECT_EQ(findParameter(p.name), i);
         if (p.kind == ParamKind::Choice)
-            for (int32_t e = 0; e < kChoiceCount; ++e) {
-                EXPECT_EQ(normalizedFromPhysical(i, p.entries[e]), static_cast<float>(e) * 0.5f);
+            for (int32_t e = 0; e <= p.stepCount; ++e) {
+                EXPECT_EQ(normalizedFromPhysical(i, p.entries[e]), entryValue(e, p.stepCount + 1));
                 if (e > 0) {
                     EXPECT_LT(p.entries[e - 1], p.entries[e]);
                 }

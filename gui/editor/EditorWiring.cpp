@@ -33,13 +33,19 @@ int32_t ringValueRounded(float parameter) noexcept
     return clampRing(std::nearbyint(parameter * 100.0f));
 }
 
-int32_t radioIndex(float parameter) noexcept { return tableIndex(parameter); }
+int32_t radioIndex(int32_t group, float parameter) noexcept
+{
+    return choiceEntry(kGroupParameter[group], parameter);
+}
 
 int32_t switchValue(float parameter) noexcept { return parameter * 2.0f >= 1.0f ? 1 : 0; }
 
 float ringParameter(int32_t ringValue) noexcept { return static_cast<float>(ringValue) * 0.01f; }
 
-float radioParameter(int32_t index) noexcept { return static_cast<float>(index) * 0.5f; }
+float radioParameter(int32_t group, int32_t index) noexcept
+{
+    return entryValue(index, entryCount(kGroupParameter[group]));
+}
 
 RingStep refreshRing(int32_t value, int32_t paintedValue, float parameter) noexcept
 {
@@ -57,11 +63,11 @@ std::optional<int32_t> switchUpdate(int32_t state, float parameter) noexcept
 ButtonAction buttonAction(int32_t controlId, int32_t newState) noexcept
 {
     ButtonAction action;
-    if (controlId >= kFirstRadioId && controlId < kFirstRadioId + 3 * kGroups) {
-        action.group = (controlId - kFirstRadioId) / 3;
-        action.groupIndex = (controlId - kFirstRadioId) % 3;
+    if (controlId >= kFirstRadioId && controlId < kFirstRadioId + panel::kGroupSize * kGroups) {
+        action.group = (controlId - kFirstRadioId) / panel::kGroupSize;
+        action.groupIndex = (controlId - kFirstRadioId) % panel::kGroupSize;
         action.parameter = kGroupParameter[action.group];
-        action.value = radioParameter(action.groupIndex);
+        action.value = radioParameter(action.group, action.groupIndex);
     } else if (controlId == kOversampleId || controlId == kNormalizeId) {
         action.parameter = controlId == kOversampleId ? kParamOversample : kParamNormalize;
         action.value = button::valueOf(newState) ? 1.0f : 0.0f;

@@ -22,6 +22,11 @@ constexpr int32_t kRightTraceId = panel::kRightTraceId;
 // The radio groups in left-to-right order and the parameter each drives.
 enum Group : int32_t { kTriodeGroup = 0, kVoltageGroup = 1, kCapGroup = 2, kGroups = 3 };
 constexpr int32_t kGroupParameter[kGroups] = {kParamTriode, kParamVoltage, kParamCap};
+// The panel has a button for each entry of each group's parameter: a table
+// that grows needs a new button in the layout and the skin.
+static_assert(panel::kGroupSize == entryCount(kParamTriode) && panel::kGroupSize == entryCount(kParamVoltage) &&
+                  panel::kGroupSize == entryCount(kParamCap),
+              "a radio group's buttons are its parameter's entries");
 
 // The area of the panel whose click opens the about image (right and
 // bottom edges excluded).
@@ -38,16 +43,18 @@ int32_t ringValueAtOpen(float parameter) noexcept;
 // integer, ties to even, within 0..100. Rounding keeps a value the ring
 // itself pushed (57 -> 0.57 -> 57) from creeping down.
 int32_t ringValueRounded(float parameter) noexcept;
-// A radio group's selected index: trunc(p x 3) within 0..2.
-int32_t radioIndex(float parameter) noexcept;
+// A radio group's selected index: the entry its parameter's value selects,
+// trunc(p x 3) within 0..2 for three.
+int32_t radioIndex(int32_t group, float parameter) noexcept;
 // A switch's value: on exactly when p >= 0.5.
 int32_t switchValue(float parameter) noexcept;
 
 // --- Control to parameter ---
 // The normalized value a ring pushes.
 float ringParameter(int32_t ringValue) noexcept;
-// The value of button i (0..2) of a radio group: 0.0, 0.5 or 1.0.
-float radioParameter(int32_t index) noexcept;
+// The value of button i of a radio group: its entry's value, 0.0, 0.5 or
+// 1.0 for three.
+float radioParameter(int32_t group, int32_t index) noexcept;
 
 // What one refresh pass does with a dial ring: pull the parameter into an
 // unchanged ring, or push a ring the user moved since it was last painted.

@@ -34,7 +34,7 @@ void PanelController::opened()
     for (int32_t r = 0; r < DialModel::kRings; ++r)
         dial.rings[r].value = wiring::ringValueAtOpen(host.getParameter(kRingParameters[r]));
     for (int32_t g = 0; g < wiring::kGroups; ++g)
-        select(g, wiring::radioIndex(host.getParameter(wiring::kGroupParameter[g])));
+        select(g, wiring::radioIndex(g, host.getParameter(wiring::kGroupParameter[g])));
     view.setButtonValue(kOversampleButton, wiring::switchValue(host.getParameter(kParamOversample)));
     view.setButtonValue(kNormalizeButton, wiring::switchValue(host.getParameter(kParamNormalize)));
     host.startScope();
@@ -97,7 +97,7 @@ void PanelController::refresh()
     view.dialMayHaveChanged();
 
     for (int32_t g : {wiring::kCapGroup, wiring::kTriodeGroup, wiring::kVoltageGroup}) {
-        const int32_t index = wiring::radioIndex(host.getParameter(wiring::kGroupParameter[g]));
+        const int32_t index = wiring::radioIndex(g, host.getParameter(wiring::kGroupParameter[g]));
         if (index != selectedIndex[g]) select(g, index);
     }
     for (auto [b, parameter] : {std::pair{kOversampleButton, kParamOversample}, std::pair{kNormalizeButton, kParamNormalize}})

@@ -56,7 +56,7 @@ TEST(JackOptions, EveryOptionStoresWhatItSays)
     EXPECT_EQ(o.settings[1].index, kParamTriode);
     EXPECT_EQ(o.settings[1].value, valueOf(kParamTriode, "12AT7"));
     EXPECT_EQ(o.settings[2].index, kParamVoltage);
-    EXPECT_EQ(tableIndex(o.settings[2].value), 2);
+    EXPECT_EQ(choiceEntry(kParamVoltage, o.settings[2].value), 2);
     EXPECT_EQ(o.settings[3].index, kParamOversample);
     EXPECT_EQ(latencyFor(o.settings[3].value), kOversampledLatency);
     ASSERT_EQ(o.links.size(), 2u);

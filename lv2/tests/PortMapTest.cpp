@@ -88,7 +88,7 @@ TEST(PortMap, EnumerationsTakeTheNearestEntry)
     // The engine picks the same entry from the normalized value.
     for (const int32_t param : {kParamTriode, kParamVoltage, kParamCap})
         for (float v = -1.0f; v < 400.0f; v += 0.25f)
-            EXPECT_EQ(tableIndex(normalizedFromPhysical(param, v)), choiceIndex(param, v));
+            EXPECT_EQ(choiceEntry(param, normalizedFromPhysical(param, v)), choiceIndex(param, v));
 }
 
 TEST(PortMap, NormalizedValuesComeBackThroughThePort)
@@ -110,7 +110,8 @@ TEST(PortMap, NormalizedValuesComeBackThroughThePort)
         EXPECT_EQ(switchIsOn(normalizedFromPhysical(kParamOversample, physicalFromNormalized(kParamOversample, v))),
                   switchIsOn(v));
         for (const int32_t param : {kParamTriode, kParamVoltage, kParamCap})
-            EXPECT_EQ(tableIndex(normalizedFromPhysical(param, physicalFromNormalized(param, v))), tableIndex(v));
+            EXPECT_EQ(choiceEntry(param, normalizedFromPhysical(param, physicalFromNormalized(param, v))),
+                      choiceEntry(param, v));
     }
     EXPECT_EQ(physicalFromNormalized(kParamVoltage, 2.0f), 350.0f);
     EXPECT_EQ(physicalFromNormalized(kParamCap, 1.0f), 22.0f);

@@ -250,7 +250,7 @@ TEST_F(Lv2Ui, TellsThePluginWhileTheScopeShows)
     EXPECT_EQ(host.scopeWords.back(), urids.scopeWatch);
     // Once a second while open, so that a UI that vanishes falls silent.
     const size_t watchWords = std::count(host.scopeWords.begin(), host.scopeWords.end(), urids.scopeWatch);
-    idleUntil([&] { return std::count(host.scopeWords.begin(), host.scopeWords.end(), urids.scopeWatch) > watchWords; });
+    idleUntil([&] { return std::count(host.scopeWords.begin(), host.scopeWords.end(), urids.scopeWatch) > static_cast<std::ptrdiff_t>(watchWords); });
     EXPECT_EQ(host.scopeWords.back(), urids.scopeWatch);
     EXPECT_GT(std::count(host.scopeWords.begin(), host.scopeWords.end(), urids.scopeWatch), watchWords);
     uiDescriptor()->cleanup(ui);

@@ -42,7 +42,8 @@ TEST(EditorWiring, RadioGroupsAndSwitchesFollowTheParameters)
 {
     const std::pair<float, int32_t> radio[] = {{0.0f, 0}, {0.3f, 0}, {0.34f, 1}, {0.5f, 1},
                                                {0.67f, 2}, {1.0f, 2}, {2.0f, 2}, {-1.0f, 0}};
-    for (auto [p, index] : radio) EXPECT_EQ(radioIndex(p), index) << p;
+    for (auto [p, index] : radio)
+        for (int32_t g = 0; g < kGroups; ++g) EXPECT_EQ(radioIndex(g, p), index) << p;
     EXPECT_EQ(switchValue(0.49f), 0);
     EXPECT_EQ(switchValue(0.5f), 1);
     EXPECT_EQ(switchValue(std::nanf("")), 0);
