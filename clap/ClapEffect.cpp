@@ -208,8 +208,11 @@ bool normalizedFromClapValue(int32_t index, double value, float& normalized) noe
         normalized = value >= 0.5 ? 1.0f : 0.0f;
         return true;
     case ParamKind::Choice: {
-        const double entry = value < 0.0 ? 0.0 : (value > 2.0 ? 2.0 : std::round(value));
-        normalized = static_cast<float>(entry * 0.5);
+        // The entry's index, rounded and clamped to the table.
+        const int32_t entries = entryCount(index);
+        const double last = static_cast<double>(entries - 1);
+        const double entry = value < 0.0 ? 0.0 : (value > last ? last : std::round(value));
+        normalized = entryValue(static_cast<int32_t>(entry), entries);
         return true;
     }
     case ParamKind::Continuous:
