@@ -9,6 +9,10 @@
 //
 // Figures:
 //   Process/<build>/factor:N        ns per sample per channel (512-frame blocks)
+//   VsFloor/<build>                 the stage's loop-carried chain alone (bench/ChainFloor.h):
+//                                   the least a sample per channel can take at 1x and at
+//                                   16x on this machine; the build's 1x and 16x, in ns and
+//                                   as a ratio to that floor; medians of interleaved runs
 //   TubeChange/<build>/frames:N     blocks that carry a tube change: median and
 //                                   worst time as a share of the block's duration
 //   OversmplResent/<build>/frames:N the same with Oversmpl re-sent before every block
@@ -30,6 +34,7 @@
 //   Lv2Process/<build>/factor:N     the LV2 build as a host runs it (scope port
 //                                   connected, no editor), ns per sample and
 //                                   channel: compare with Process/<build>
+#include "ChainFloor.h"
 #include "LoadedPlugin.h"
 #include "dsp/FloatMode.h"
 #include "dsp/TriodeTables.h"
@@ -133,6 +138,13 @@ double seconds(std::chrono::steady_clock::time_point from)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
 
+double median(std::vector<double> v)
+{
+    if (v.empty()) return 0.0;
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return v[v.size() / 2];
+}
+
 void Process(benchmark::State& state, const LoadedPlugin* library)
 {
     constexpr int32_t kBlock = 512;
@@ -147,6 +159,82 @@ void Process(benchmark::State& state, const LoadedPlugin* library)
     // Seconds per sample and channel, shown in ns.
     state.counters["per_sample_channel"] = benchmark::Counter(double(state.iterations()) * kBlock * 2.0,
                                                               benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// The build against the floor: the chain alone over as many steps as a
+// 16x block takes, a 1x instance over sixteen blocks and a 16x instance
+// over one, round after round, so that all three meet the same machine;
+// medians of the rounds.
+void VsFloor(benchmark::State& state, const Build* build)
+{
+    constexpr int32_t kBlock = 512;
+    constexpr int32_t kSteps = kBlock * 16;
+    constexpr int32_t kRounds = 400;
+    StageSettings stage;
+    stage.triode = 0;
+    stage.oversampling = 16;
+    stage.sampleRate = kRate;
+    stage.supplyVoltage = 350.0;
+    stage.cathodeCapacitor = 1e-6;
+    auto tables = std::make_unique<TriodeTables>();
+    std::vector<double> inputs(2 * kSteps);
+    {
+        const FloatModeGuard audioThreadMode;
+        tables->build(stage);
+    }
+    // The benchmark's guitar-like signal at 16x, some volts at the grid.
+    for (int32_t i = 0; i < kSteps; ++i) {
+        const float t = static_cast<float>(i) / 16.0f;
+        inputs[2 * i] = 20.0 * (0.4 * std::sin(0.037 * t) + 0.1 * std::sin(0.23 * t));
+        inputs[2 * i + 1] = 20.0 * 0.4 * std::sin(0.041 * t + 1.0);
+    }
+    const auto* pairs = reinterpret_cast<const double(*)[2]>(inputs.data());
+    double cathode[2] = {tables->restingCathode, tables->restingCathode};
+    {
+        const FloatModeGuard audioThreadMode;
+        if (!chainFloor::matchesStage(*tables, pairs, kSteps, cathode)) {
+            state.SkipWithError("the floor's kernel left the table or differs from the stage");
+            return;
+        }
+    }
+    // One instance per factor, its tables ready.
+    Instance once(*build->library), sixteen(*build->library);
+    once.set(0, 0.0f);
+    sixteen.set(0, 1.0f);
+    for (Instance* fx : {&once, &sixteen}) {
+        fx->set(1, 0.8f);
+        const auto start = std::chrono::steady_clock::now();
+        do fx->process(kBlock);
+        while (build->name == "this" && fx->call(effVendorSpecific, kVendorTablesReady) != 1 && seconds(start) < 5.0);
+        fx->process(kBlock);
+    }
+    std::vector<double> floorStep, x1, x16;
+    for (auto _ : state) {
+        for (int32_t round = 0; round < kRounds; ++round) {
+            auto start = std::chrono::steady_clock::now();
+            {
+                const FloatModeGuard audioThreadMode;
+                chainFloor::run(*tables, pairs, kSteps, cathode);
+            }
+            floorStep.push_back(seconds(start) / kSteps);
+            start = std::chrono::steady_clock::now();
+            for (int32_t b = 0; b < 16; ++b) once.process(kBlock);
+            x1.push_back(seconds(start) / (16.0 * kBlock * 2));
+            start = std::chrono::steady_clock::now();
+            sixteen.process(kBlock);
+            x16.push_back(seconds(start) / (kBlock * 2));
+        }
+    }
+    benchmark::DoNotOptimize(cathode);
+    const double step = median(floorStep);
+    // A frame is one step at 1x and sixteen at 16x, for two channels at once.
+    const double floor1 = step / 2, floor16 = step * 16 / 2;
+    state.counters["floor_1x_ns"] = floor1 * 1e9;
+    state.counters["floor_16x_ns"] = floor16 * 1e9;
+    state.counters["x1_ns"] = median(x1) * 1e9;
+    state.counters["x1_ratio"] = median(x1) / floor1;
+    state.counters["x16_ns"] = median(x16) * 1e9;
+    state.counters["x16_ratio"] = median(x16) / floor16;
 }
 
 // Times `blocks` blocks of `frames` frames, each after `before(i)`; reports
@@ -282,13 +370,6 @@ double threadSeconds()
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty()) return 0.0;
-    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-    return v[v.size() / 2];
 }
 
 // Instantiate, rate, block size, resume and one block of 32 frames.
@@ -505,6 +586,9 @@ void registerAll()
     for (const Build& b : builds())
         benchmark::RegisterBenchmark(("Process/" + b.name).c_str(), Process, b.library.get())->Arg(1)->Arg(16)->ArgName(
             "factor");
+    for (const Build& b : builds())
+        benchmark::RegisterBenchmark(("VsFloor/" + b.name).c_str(), VsFloor, &b)->Iterations(1)->Unit(
+            benchmark::kMillisecond);
     for (const Build& b : builds())
         benchmark::RegisterBenchmark(("TubeChange/" + b.name).c_str(), TubeChange, b.library.get())
             ->Arg(32)
