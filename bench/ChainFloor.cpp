@@ -50,8 +50,9 @@ bool matchesStage(const TriodeTables& tables, const double (*inputs)[2], int32_t
         // The stage's own step, clamp and all: a position outside the table
         // would make the two differ.
         const Lane2 vin = Lane2::load(inputs[i], 0);
-        const auto at = stage::positionOf(((a * Lane2(t.chargeShift) + vin) - Lane2(stage::kTableLowVolts)) *
-                                          Lane2(stage::kEntriesPerVolt));
+        const auto at = stage::positionOf(((a * Lane2::load(t.chargeShift, 0) + vin) - Lane2(stage::kTableLowVolts)) *
+                                              Lane2(stage::kEntriesPerVolt),
+                                          t.lastEntry);
         if (at.index[0] < 0 || at.index[0] >= kTableSize - 1 || at.index[1] < 0 || at.index[1] >= kTableSize - 1)
             return false;
         a = stage::cathodeAfter<false>(t, a, vin);
