@@ -6,13 +6,16 @@
 //                                                the same figures for another
 //                                                build too, interleaved, in one run
 //   tools/bench-baseline.sh [REVISION]           builds REVISION and does the above
+//   Z5R_MORE_PLUGINS="a=one.so b=two.so" z5r_bench
+//                                                further builds beside them
 //
 // Figures:
 //   Process/<build>/factor:N        ns per sample per channel (512-frame blocks)
-//   VsFloor/<build>                 the stage's loop-carried chain alone (bench/ChainFloor.h):
+//   VsFloor                         the stage's loop-carried chain alone (bench/ChainFloor.h):
 //                                   the least a sample per channel can take at 1x and at
-//                                   16x on this machine; the build's 1x and 16x, in ns and
+//                                   16x on this machine; each build's 1x and 16x, in ns and
 //                                   as a ratio to that floor; medians of interleaved runs
+//                                   (also printed as a table)
 //   TubeChange/<build>/frames:N     blocks that carry a tube change: median and
 //                                   worst time as a share of the block's duration
 //   OversmplResent/<build>/frames:N the same with Oversmpl re-sent before every block
@@ -145,6 +148,7 @@ double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
+
 void Process(benchmark::State& state, const LoadedPlugin* library)
 {
     constexpr int32_t kBlock = 512;
@@ -161,11 +165,11 @@ void Process(benchmark::State& state, const LoadedPlugin* library)
                                                               benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-// The build against the floor: the chain alone over as many steps as a
-// 16x block takes, a 1x instance over sixteen blocks and a 16x instance
-// over one, round after round, so that all three meet the same machine;
-// medians of the rounds.
-void VsFloor(benchmark::State& state, const Build* build)
+// Every build against the floor: the chain alone over as many steps as a
+// 16x block takes, and for each build a 1x instance over sixteen blocks and
+// a 16x instance over one, round after round, so that all meet the same
+// machine; medians of the rounds.
+void VsFloor(benchmark::State& state)
 {
     constexpr int32_t kBlock = 512;
     constexpr int32_t kSteps = kBlock * 16;
@@ -197,18 +201,26 @@ void VsFloor(benchmark::State& state, const Build* build)
             return;
         }
     }
-    // One instance per factor, its tables ready.
-    Instance once(*build->library), sixteen(*build->library);
-    once.set(0, 0.0f);
-    sixteen.set(0, 1.0f);
-    for (Instance* fx : {&once, &sixteen}) {
-        fx->set(1, 0.8f);
-        const auto start = std::chrono::steady_clock::now();
-        do fx->process(kBlock);
-        while (build->name == "this" && fx->call(effVendorSpecific, kVendorTablesReady) != 1 && seconds(start) < 5.0);
-        fx->process(kBlock);
+    // One instance per build and factor, its tables ready.
+    struct Runs {
+        std::unique_ptr<Instance> once, sixteen;
+        std::vector<double> x1, x16;
+    };
+    std::vector<Runs> runs;
+    for (const Build& b : builds()) {
+        Runs r{std::make_unique<Instance>(*b.library), std::make_unique<Instance>(*b.library), {}, {}};
+        r.once->set(0, 0.0f);
+        r.sixteen->set(0, 1.0f);
+        for (Instance* fx : {r.once.get(), r.sixteen.get()}) {
+            fx->set(1, 0.8f);
+            const auto start = std::chrono::steady_clock::now();
+            do fx->process(kBlock);
+            while (b.name == "this" && fx->call(effVendorSpecific, kVendorTablesReady) != 1 && seconds(start) < 5.0);
+            fx->process(kBlock);
+        }
+        runs.push_back(std::move(r));
     }
-    std::vector<double> floorStep, x1, x16;
+    std::vector<double> floorStep;
     for (auto _ : state) {
         for (int32_t round = 0; round < kRounds; ++round) {
             auto start = std::chrono::steady_clock::now();
@@ -217,12 +229,14 @@ void VsFloor(benchmark::State& state, const Build* build)
                 chainFloor::run(*tables, pairs, kSteps, cathode);
             }
             floorStep.push_back(seconds(start) / kSteps);
-            start = std::chrono::steady_clock::now();
-            for (int32_t b = 0; b < 16; ++b) once.process(kBlock);
-            x1.push_back(seconds(start) / (16.0 * kBlock * 2));
-            start = std::chrono::steady_clock::now();
-            sixteen.process(kBlock);
-            x16.push_back(seconds(start) / (kBlock * 2));
+            for (Runs& r : runs) {
+                start = std::chrono::steady_clock::now();
+                for (int32_t b = 0; b < 16; ++b) r.once->process(kBlock);
+                r.x1.push_back(seconds(start) / (16.0 * kBlock * 2));
+                start = std::chrono::steady_clock::now();
+                r.sixteen->process(kBlock);
+                r.x16.push_back(seconds(start) / (kBlock * 2));
+            }
         }
     }
     benchmark::DoNotOptimize(cathode);
@@ -231,10 +245,18 @@ void VsFloor(benchmark::State& state, const Build* build)
     const double floor1 = step / 2, floor16 = step * 16 / 2;
     state.counters["floor_1x_ns"] = floor1 * 1e9;
     state.counters["floor_16x_ns"] = floor16 * 1e9;
-    state.counters["x1_ns"] = median(x1) * 1e9;
-    state.counters["x1_ratio"] = median(x1) / floor1;
-    state.counters["x16_ns"] = median(x16) * 1e9;
-    state.counters["x16_ratio"] = median(x16) / floor16;
+    std::printf("%-10s %10s %10s %10s %10s\n", "VsFloor", "1x ns", "1x ratio", "16x ns", "16x ratio");
+    std::printf("%-10s %10.3f %10.3f %10.3f %10.3f\n", "floor", floor1 * 1e9, 1.0, floor16 * 1e9, 1.0);
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const std::string& name = builds()[i].name;
+        const double x1 = median(runs[i].x1), x16 = median(runs[i].x16);
+        state.counters[name + "_1x_ns"] = x1 * 1e9;
+        state.counters[name + "_1x_ratio"] = x1 / floor1;
+        state.counters[name + "_16x_ns"] = x16 * 1e9;
+        state.counters[name + "_16x_ratio"] = x16 / floor16;
+        std::printf("%-10s %10.3f %10.3f %10.3f %10.3f\n", name.c_str(), x1 * 1e9, x1 / floor1, x16 * 1e9,
+                    x16 / floor16);
+    }
 }
 
 // Times `blocks` blocks of `frames` frames, each after `before(i)`; reports
@@ -576,6 +598,23 @@ void registerAll()
         builds().push_back(
             {"baseline", std::make_unique<LoadedPlugin>(baseline), baseline, dir + "KorvaneZ5R.lv2/KorvaneZ5R_dsp.so"});
     }
+    // More builds to set side by side, each as name=path, separated by
+    // spaces (for trying variants of the audio path against each other).
+    if (const char* more = std::getenv("Z5R_MORE_PLUGINS")) {
+        std::string list = more;
+        for (size_t at = 0; at < list.size();) {
+            size_t end = list.find(' ', at);
+            if (end == std::string::npos) end = list.size();
+            const std::string item = list.substr(at, end - at);
+            const size_t equals = item.find('=');
+            if (equals != std::string::npos) {
+                const std::string path = item.substr(equals + 1);
+                builds().push_back(
+                    {item.substr(0, equals), std::make_unique<LoadedPlugin>(path.c_str()), path, std::string()});
+            }
+            at = end + 1;
+        }
+    }
     for (const Build& b : builds()) {
         if (!b.library->vstPluginMain) {
             std::fprintf(stderr, "cannot load the %s plug-in\n", b.name.c_str());
@@ -586,9 +625,7 @@ void registerAll()
     for (const Build& b : builds())
         benchmark::RegisterBenchmark(("Process/" + b.name).c_str(), Process, b.library.get())->Arg(1)->Arg(16)->ArgName(
             "factor");
-    for (const Build& b : builds())
-        benchmark::RegisterBenchmark(("VsFloor/" + b.name).c_str(), VsFloor, &b)->Iterations(1)->Unit(
-            benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("VsFloor", VsFloor)->Iterations(1)->Unit(benchmark::kMillisecond);
     for (const Build& b : builds())
         benchmark::RegisterBenchmark(("TubeChange/" + b.name).c_str(), TubeChange, b.library.get())
             ->Arg(32)
