@@ -211,11 +211,14 @@ void VsFloor(benchmark::State& state)
         Runs r{std::make_unique<Instance>(*b.library), std::make_unique<Instance>(*b.library), {}, {}};
         r.once->set(0, 0.0f);
         r.sixteen->set(0, 1.0f);
+        // A build from before the background builder never says its sets
+        // are ready (it made them at resume): a second's wait for it.
+        const double wait = b.name == "this" ? 5.0 : 1.0;
         for (Instance* fx : {r.once.get(), r.sixteen.get()}) {
             fx->set(1, 0.8f);
             const auto start = std::chrono::steady_clock::now();
             do fx->process(kBlock);
-            while (b.name == "this" && fx->call(effVendorSpecific, kVendorTablesReady) != 1 && seconds(start) < 5.0);
+            while (fx->call(effVendorSpecific, kVendorTablesReady) != 1 && seconds(start) < wait);
             fx->process(kBlock);
         }
         runs.push_back(std::move(r));
