@@ -16,13 +16,11 @@
 // states stay in registers.
 #if defined(__GNUC__)
 #define Z5R_INLINE [[gnu::always_inline]] inline
-#define Z5R_NOINLINE [[gnu::noinline]]
 #define Z5R_INLINE_LAMBDA __attribute__((always_inline))
 #define Z5R_UNROLL _Pragma("GCC unroll 32")
 #define Z5R_UNLIKELY(condition) __builtin_expect(!!(condition), 0)
 #else
 #define Z5R_INLINE inline
-#define Z5R_NOINLINE
 #define Z5R_INLINE_LAMBDA
 #define Z5R_UNROLL
 #define Z5R_UNLIKELY(condition) (condition)

@@ -157,11 +157,8 @@ Z5R_INLINE void TriodeProcessor::runAtHostRate(int32_t frames, int32_t lane, Sou
 // write frame k into the decimator, the first eight steps carry the FIR
 // sums of frame k - 1, the last eight the interpolation of frame k + 1, and
 // the half-band chains and the sink's output of frame k - 1 ride along.
-// Out of line: the 16x loop needs every register it can have, and the
-// caller's loop at 1x (inlined, its source's and sink's state in
-// registers) should not share a function with it.
 template <class V, bool Guarded, class Source, class Sink>
-Z5R_NOINLINE void TriodeProcessor::runOversampled(int32_t frames, int32_t lane, Source& source, Sink& sink) noexcept
+Z5R_INLINE void TriodeProcessor::runOversampled(int32_t frames, int32_t lane, Source& source, Sink& sink) noexcept
 {
     if (frames <= 0) return;
     const stage::StepTables tables(*active);
@@ -216,7 +213,7 @@ Z5R_NOINLINE void TriodeProcessor::runOversampled(int32_t frames, int32_t lane, 
 }
 
 template <class V, class Source, class Sink>
-Z5R_INLINE void TriodeProcessor::run(int32_t frames, int32_t lane, Source& source, Sink& sink) noexcept
+void TriodeProcessor::run(int32_t frames, int32_t lane, Source& source, Sink& sink) noexcept
 {
     const bool guarded = active->entriesNeedGuard;
     if (getOversampling() == 1) {

@@ -117,69 +117,6 @@ private:
 
 #endif
 
-// Both channels' way in and out of the stage for one block: the stage calls
-// it as its source (frame k's input, after the gain and level ramps) and
-// as its sink (frame k's output: level, DC blocker, scope, buffers). All
-// its state is in this one object, which the stage's loop keeps in
-// registers: closures that capture the block's locals by reference would
-// leave them in memory, to be loaded and stored at every frame.
-class StereoBlock {
-public:
-    StereoBlock(const float* inLeft, const float* inRight, float* outLeft, float* outRight, double gain,
-                double level, double toGain, double toLevel, const DcBlocker& filter, ScopeFeed& scope) noexcept
-        : inLeft(inLeft), inRight(inRight), outLeft(outLeft), outRight(outRight), gain(gain), level(level),
-          toGain(toGain), toLevel(toLevel), output(filter, filter.coefficients()), scope(scope),
-          scopeCount(scope.beginBlock())
-    {
-    }
-
-    // The source. The stage may ask for the next frame's input before it
-    // hands over this frame's output: the level of each frame waits in a
-    // short ring.
-    Z5R_INLINE Lane2 operator()(int32_t k) noexcept
-    {
-        smoothToward(gain, toGain);
-        smoothToward(level, toLevel);
-        levels[k & 3] = static_cast<float>(-level);
-        return pairOf(inLeft[k], inRight[k]) * Lane2(gain);
-    }
-
-    // The sink. The output carries the negated level: the stage inverts.
-    Z5R_INLINE void operator()(int32_t k, Lane2 y) noexcept
-    {
-        float o[2];
-        output.step(y, levels[k & 3], o);
-        // The scope reads the input before the output may overwrite it (a
-        // host may process in place).
-        if (scopeCount.due()) scope.write({inLeft[k], inRight[k], o[0], o[1]});
-        outLeft[k] = o[0];
-        if (outRight) outRight[k] = o[1];
-    }
-
-    // The state the next block starts from.
-    void finish(double& gainSmoothed, double& levelSmoothed, DcBlocker& filter) noexcept
-    {
-        output.storeTo(filter);
-        scope.endBlock(scopeCount);
-        gainSmoothed = gain;
-        levelSmoothed = level;
-    }
-
-private:
-    const float* inLeft;
-    const float* inRight;
-    float* outLeft;
-    float* outRight;
-    double gain;
-    double level;
-    double toGain;
-    double toLevel;
-    float levels[4] = {};
-    StereoOutput output;
-    ScopeFeed& scope;
-    ScopeFeed::BlockCount scopeCount;
-};
-
 }  // namespace
 
 DcBlocker DcBlocker::forRate(double fs) noexcept
@@ -396,20 +333,9 @@ void TubeEngine::process(const float* inLeft, const float* inRight, float* outLe
     }
 
     // Gain and level ramps on the way in, level, DC blocker, output and scope
-    // on the way out, all in one loop with the stage.
-    if (inRight) {
-        // Both channels side by side, in and out.
-        StereoBlock block(inLeft, inRight, outLeft, outRight, gainSmoothed, levelSmoothed, gainTarget, levelTarget,
-                          dcBlocker, scopeFeed);
-        dsp.processStereo(frames, block, block);
-        block.finish(gainSmoothed, levelSmoothed, dcBlocker);
-        return;
-    }
-
-    // The left channel alone; the right output lane of the DC blocker still
-    // runs, on silence. The stage may ask for the next frame's input before
-    // it hands over this frame's output: the level of each frame waits in a
-    // short ring.
+    // on the way out, all in one loop with the stage. The stage may ask for
+    // the next frame's input before it hands over this frame's output: the
+    // level of each frame waits in a short ring.
     double gain = gainSmoothed;
     double levelNow = levelSmoothed;
     float levels[4];
@@ -424,7 +350,30 @@ void TubeEngine::process(const float* inLeft, const float* inRight, float* outLe
     ScopeFeed& scope = scopeFeed;
     ScopeFeed::BlockCount scopeCount = scope.beginBlock();
     const DcCoefficients dc = dcBlocker.coefficients();
-    {
+
+    if (inRight) {
+        // Both channels side by side, in and out.
+        StereoOutput output(dcBlocker, dc);
+        auto source = [&ramps, inLeft, inRight](int32_t k) Z5R_INLINE_LAMBDA {
+            const double g = ramps(k);
+            return pairOf(inLeft[k], inRight[k]) * Lane2(g);
+        };
+        auto sink = [&output, &levels, &scope, &scopeCount, inLeft, inRight, outLeft, outRight](
+                        int32_t k, Lane2 y) Z5R_INLINE_LAMBDA {
+            // The output carries the negated level: the stage inverts.
+            float o[2];
+            output.step(y, levels[k & 3], o);
+            // The scope reads the input before the output may overwrite it
+            // (a host may process in place).
+            if (scopeCount.due()) scope.write({inLeft[k], inRight[k], o[0], o[1]});
+            outLeft[k] = o[0];
+            if (outRight) outRight[k] = o[1];
+        };
+        dsp.processStereo(frames, source, sink);
+        output.storeTo(dcBlocker);
+    } else {
+        // The left channel alone; the right output lane of the DC blocker
+        // still runs, on silence.
         DcBlocker filter = dcBlocker;
         auto source = [&ramps, inLeft](int32_t k) Z5R_INLINE_LAMBDA {
             const double g = ramps(k);
