@@ -6,9 +6,16 @@
 //                                                the same figures for another
 //                                                build too, interleaved, in one run
 //   tools/bench-baseline.sh [REVISION]           builds REVISION and does the above
+//   Z5R_MORE_PLUGINS="a=one.so b=two.so" z5r_bench
+//                                                further builds beside them
 //
 // Figures:
 //   Process/<build>/factor:N        ns per sample per channel (512-frame blocks)
+//   VsFloor                         the stage's loop-carried chain alone (bench/ChainFloor.h):
+//                                   the least a sample per channel can take at 1x and at
+//                                   16x on this machine; each build's 1x and 16x, in ns and
+//                                   as a ratio to that floor; medians of interleaved runs
+//                                   (also printed as a table)
 //   TubeChange/<build>/frames:N     blocks that carry a tube change: median and
 //                                   worst time as a share of the block's duration
 //   OversmplResent/<build>/frames:N the same with Oversmpl re-sent before every block
@@ -30,6 +37,7 @@
 //   Lv2Process/<build>/factor:N     the LV2 build as a host runs it (scope port
 //                                   connected, no editor), ns per sample and
 //                                   channel: compare with Process/<build>
+#include "ChainFloor.h"
 #include "LoadedPlugin.h"
 #include "dsp/FloatMode.h"
 #include "dsp/TriodeTables.h"
@@ -133,6 +141,14 @@ double seconds(std::chrono::steady_clock::time_point from)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
 
+double median(std::vector<double> v)
+{
+    if (v.empty()) return 0.0;
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return v[v.size() / 2];
+}
+
+
 void Process(benchmark::State& state, const LoadedPlugin* library)
 {
     constexpr int32_t kBlock = 512;
@@ -147,6 +163,103 @@ void Process(benchmark::State& state, const LoadedPlugin* library)
     // Seconds per sample and channel, shown in ns.
     state.counters["per_sample_channel"] = benchmark::Counter(double(state.iterations()) * kBlock * 2.0,
                                                               benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// Every build against the floor: the chain alone over as many steps as a
+// 16x block takes, and for each build a 1x instance over sixteen blocks and
+// a 16x instance over one, round after round, so that all meet the same
+// machine; medians of the rounds.
+void VsFloor(benchmark::State& state)
+{
+    constexpr int32_t kBlock = 512;
+    constexpr int32_t kSteps = kBlock * 16;
+    constexpr int32_t kRounds = 400;
+    StageSettings stage;
+    stage.triode = 0;
+    stage.oversampling = 16;
+    stage.sampleRate = kRate;
+    stage.supplyVoltage = 350.0;
+    stage.cathodeCapacitor = 1e-6;
+    auto tables = std::make_unique<TriodeTables>();
+    std::vector<double> inputs(2 * kSteps);
+    {
+        const FloatModeGuard audioThreadMode;
+        tables->build(stage);
+    }
+    // The benchmark's guitar-like signal at 16x, some volts at the grid.
+    for (int32_t i = 0; i < kSteps; ++i) {
+        const float t = static_cast<float>(i) / 16.0f;
+        inputs[2 * i] = 20.0 * (0.4 * std::sin(0.037 * t) + 0.1 * std::sin(0.23 * t));
+        inputs[2 * i + 1] = 20.0 * 0.4 * std::sin(0.041 * t + 1.0);
+    }
+    const auto* pairs = reinterpret_cast<const double(*)[2]>(inputs.data());
+    double cathode[2] = {tables->restingCathode, tables->restingCathode};
+    {
+        const FloatModeGuard audioThreadMode;
+        if (!chainFloor::matchesStage(*tables, pairs, kSteps, cathode)) {
+            state.SkipWithError("the floor's kernel left the table or differs from the stage");
+            return;
+        }
+    }
+    // One instance per build and factor, its tables ready.
+    struct Runs {
+        std::unique_ptr<Instance> once, sixteen;
+        std::vector<double> x1, x16;
+    };
+    std::vector<Runs> runs;
+    for (const Build& b : builds()) {
+        Runs r{std::make_unique<Instance>(*b.library), std::make_unique<Instance>(*b.library), {}, {}};
+        r.once->set(0, 0.0f);
+        r.sixteen->set(0, 1.0f);
+        // A build from before the background builder never says its sets
+        // are ready (it made them at resume): a second's wait for it.
+        const double wait = b.name == "this" ? 5.0 : 1.0;
+        for (Instance* fx : {r.once.get(), r.sixteen.get()}) {
+            fx->set(1, 0.8f);
+            const auto start = std::chrono::steady_clock::now();
+            do fx->process(kBlock);
+            while (fx->call(effVendorSpecific, kVendorTablesReady) != 1 && seconds(start) < wait);
+            fx->process(kBlock);
+        }
+        runs.push_back(std::move(r));
+    }
+    std::vector<double> floorStep;
+    for (auto _ : state) {
+        for (int32_t round = 0; round < kRounds; ++round) {
+            auto start = std::chrono::steady_clock::now();
+            {
+                const FloatModeGuard audioThreadMode;
+                chainFloor::run(*tables, pairs, kSteps, cathode);
+            }
+            floorStep.push_back(seconds(start) / kSteps);
+            for (Runs& r : runs) {
+                start = std::chrono::steady_clock::now();
+                for (int32_t b = 0; b < 16; ++b) r.once->process(kBlock);
+                r.x1.push_back(seconds(start) / (16.0 * kBlock * 2));
+                start = std::chrono::steady_clock::now();
+                r.sixteen->process(kBlock);
+                r.x16.push_back(seconds(start) / (kBlock * 2));
+            }
+        }
+    }
+    benchmark::DoNotOptimize(cathode);
+    const double step = median(floorStep);
+    // A frame is one step at 1x and sixteen at 16x, for two channels at once.
+    const double floor1 = step / 2, floor16 = step * 16 / 2;
+    state.counters["floor_1x_ns"] = floor1 * 1e9;
+    state.counters["floor_16x_ns"] = floor16 * 1e9;
+    std::printf("%-10s %10s %10s %10s %10s\n", "VsFloor", "1x ns", "1x ratio", "16x ns", "16x ratio");
+    std::printf("%-10s %10.3f %10.3f %10.3f %10.3f\n", "floor", floor1 * 1e9, 1.0, floor16 * 1e9, 1.0);
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const std::string& name = builds()[i].name;
+        const double x1 = median(runs[i].x1), x16 = median(runs[i].x16);
+        state.counters[name + "_1x_ns"] = x1 * 1e9;
+        state.counters[name + "_1x_ratio"] = x1 / floor1;
+        state.counters[name + "_16x_ns"] = x16 * 1e9;
+        state.counters[name + "_16x_ratio"] = x16 / floor16;
+        std::printf("%-10s %10.3f %10.3f %10.3f %10.3f\n", name.c_str(), x1 * 1e9, x1 / floor1, x16 * 1e9,
+                    x16 / floor16);
+    }
 }
 
 // Times `blocks` blocks of `frames` frames, each after `before(i)`; reports
@@ -282,13 +395,6 @@ double threadSeconds()
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty()) return 0.0;
-    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-    return v[v.size() / 2];
 }
 
 // Instantiate, rate, block size, resume and one block of 32 frames.
@@ -495,6 +601,23 @@ void registerAll()
         builds().push_back(
             {"baseline", std::make_unique<LoadedPlugin>(baseline), baseline, dir + "KorvaneZ5R.lv2/KorvaneZ5R_dsp.so"});
     }
+    // More builds to set side by side, each as name=path, separated by
+    // spaces (for trying variants of the audio path against each other).
+    if (const char* more = std::getenv("Z5R_MORE_PLUGINS")) {
+        std::string list = more;
+        for (size_t at = 0; at < list.size();) {
+            size_t end = list.find(' ', at);
+            if (end == std::string::npos) end = list.size();
+            const std::string item = list.substr(at, end - at);
+            const size_t equals = item.find('=');
+            if (equals != std::string::npos) {
+                const std::string path = item.substr(equals + 1);
+                builds().push_back(
+                    {item.substr(0, equals), std::make_unique<LoadedPlugin>(path.c_str()), path, std::string()});
+            }
+            at = end + 1;
+        }
+    }
     for (const Build& b : builds()) {
         if (!b.library->vstPluginMain) {
             std::fprintf(stderr, "cannot load the %s plug-in\n", b.name.c_str());
@@ -505,6 +628,7 @@ void registerAll()
     for (const Build& b : builds())
         benchmark::RegisterBenchmark(("Process/" + b.name).c_str(), Process, b.library.get())->Arg(1)->Arg(16)->ArgName(
             "factor");
+    benchmark::RegisterBenchmark("VsFloor", VsFloor)->Iterations(1)->Unit(benchmark::kMillisecond);
     for (const Build& b : builds())
         benchmark::RegisterBenchmark(("TubeChange/" + b.name).c_str(), TubeChange, b.library.get())
             ->Arg(32)

@@ -26,6 +26,33 @@
 #define Z5R_UNLIKELY(condition) (condition)
 #endif
 
+// The same pointer, but the compiler no longer knows what it points to: its
+// loads stay where the code reads them (one memory operand each) instead of
+// being hoisted out of the loop into registers, which the per-sample path
+// needs for the values it carries from step to step.
+template <class T>
+Z5R_INLINE T* opaque(T* pointer) noexcept
+{
+#if defined(__GNUC__)
+    asm volatile("" : "+r"(pointer));
+#endif
+    return pointer;
+}
+
+// Has the compiler finish `value` in a register here, in program order
+// with every other such point: the work that feeds it cannot sink below,
+// nor the work that reads it rise above. The per-sample path uses it to
+// keep the pieces it spreads between the stage's steps where it put them.
+template <class T>
+Z5R_INLINE void settle(T& value) noexcept
+{
+#if defined(__GNUC__) && (defined(__SSE2__) || defined(_M_X64)) && !defined(Z5R_SCALAR_PAIRS)
+    asm volatile("" : "+x"(value.v));
+#else
+    (void)value;
+#endif
+}
+
 #if (defined(__SSE2__) || defined(_M_X64)) && !defined(Z5R_SCALAR_PAIRS)
 #include <emmintrin.h>
 #define Z5R_LANES_SSE2 1
@@ -38,6 +65,8 @@ struct Lane1 {
     Lane1() = default;
     explicit Lane1(double value) : v(value) {}
     static Lane1 load(const double* pair, int32_t lane) { return Lane1(pair[lane]); }
+    // The same from a pair on a 16-byte boundary.
+    static Lane1 loadAligned(const double* pair, int32_t lane) { return Lane1(pair[lane]); }
     void store(double* pair, int32_t lane) const { pair[lane] = v; }
     double lane(int32_t) const { return v; }
 
@@ -58,6 +87,9 @@ struct Lane2 {
     explicit Lane2(__m128d value) : v(value) {}
     Lane2(double left, double right) : v(_mm_set_pd(right, left)) {}
     static Lane2 load(const double* pair, int32_t) { return Lane2(_mm_loadu_pd(pair)); }
+    // The same from a pair on a 16-byte boundary: it can then be the memory
+    // operand of the operation that reads it.
+    static Lane2 loadAligned(const double* pair, int32_t) { return Lane2(_mm_load_pd(pair)); }
     void store(double* pair, int32_t) const { _mm_storeu_pd(pair, v); }
     double lane(int32_t i) const { return i == 0 ? _mm_cvtsd_f64(v) : _mm_cvtsd_f64(_mm_unpackhi_pd(v, v)); }
 
@@ -78,6 +110,7 @@ struct Lane2 {
     explicit Lane2(double value) : v{value, value} {}
     Lane2(double left, double right) : v{left, right} {}
     static Lane2 load(const double* pair, int32_t) { return Lane2(pair[0], pair[1]); }
+    static Lane2 loadAligned(const double* pair, int32_t lane) { return load(pair, lane); }
     void store(double* pair, int32_t) const { pair[0] = v[0], pair[1] = v[1]; }
     double lane(int32_t i) const { return v[i]; }
 

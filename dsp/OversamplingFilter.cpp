@@ -9,7 +9,7 @@ const double kHalfbandCoefs[8] = {
 
 // The 8x polyphase interpolation FIR: 80 symmetric taps, summing to about
 // 1.0001; each of the eight branches h[p], h[p + 8], ... sums to about 1/8.
-const double kPolyphaseFir[kFirTaps] = {
+constexpr double kPolyphaseFir[kFirTaps] = {
     -5.209750513827e-06,  -1.563664577118e-05,  -3.60597443816e-05,   -6.938765443094e-05,
     -0.0001168479582324,  -0.0001758735034237,  -0.0002381531342617,  -0.000288202482375,
     -0.000303149800459,   -0.0002544233985412,  -0.0001118279466691,  0.0001499053544536,
@@ -32,6 +32,17 @@ const double kPolyphaseFir[kFirTaps] = {
     -0.000288202482375,   -0.0002381531342617,  -0.0001758735034237,  -0.0001168479582324,
     -6.938765443094e-05,  -3.60597443816e-05,   -1.563664577118e-05,  -5.209750513827e-06,
 };
+
+namespace {
+constexpr FirTapPairs pairsOf(const double (&taps)[kFirTaps])
+{
+    FirTapPairs pairs{};
+    for (int32_t k = 0; k < kFirTaps; ++k) pairs.tap[k][0] = pairs.tap[k][1] = taps[k];
+    return pairs;
+}
+}  // namespace
+
+constinit const FirTapPairs kPolyphaseFirPairs = pairsOf(kPolyphaseFir);
 
 OversamplingFilter::OversamplingFilter() noexcept : history{}, position{0, 0}, allpassIn{}, allpassOut{} {}
 

@@ -20,6 +20,11 @@ constexpr int32_t kFirTaps = 80;
 
 extern const double kHalfbandCoefs[8];
 extern const double kPolyphaseFir[kFirTaps];
+// The same taps, each twice, as one operand for both channels.
+struct FirTapPairs {
+    alignas(16) double tap[kFirTaps][2];
+};
+extern const FirTapPairs kPolyphaseFirPairs;
 
 class OversamplingFilter {
 public:
@@ -37,6 +42,49 @@ public:
     // The left channel alone, on plain doubles.
     void interpolate(double x, double out[kOversampling]) noexcept;
     double decimate(const double u[kOversampling]) noexcept;
+
+    // --- The same work in pieces, for a caller that spreads it between the
+    // stage's steps (dsp/TriodeProcessor.h); the bits are those of the
+    // calls above. ---
+    // Interpolator: takes one base-rate sample in (the half-band chains);
+    // then `interpolated(j)` is sample j of its sixteen, in any order, until
+    // the next sample comes in.
+    template <class V>
+    void interpolateIn(V x, int32_t lane) noexcept;
+    template <class V>
+    V interpolated(int32_t j, int32_t lane) const noexcept;
+    // Decimator: `put(i, u)` stores sample i of the block being filled and
+    // `endBlock` moves past it. The block before it (the last one ended)
+    // decimates in two steps: the eight partial sums of its FIR, `firPart`
+    // (l = 0..3 of the output at its last sample, then of the output at its
+    // eighth), each in any order, and `decimateOut` over them.
+    template <class V>
+    void put(int32_t i, V u, int32_t lane) noexcept
+    {
+        store(position[lane] + i, u, lane);
+    }
+    template <class V>
+    void endBlock(int32_t lane) noexcept
+    {
+        advance<V>(lane, kOversampling);
+    }
+    template <class V>
+    V firPart(int32_t l, bool atLast, int32_t lane) const noexcept;
+    template <class V>
+    V decimateOut(const V (&atLast)[4], const V (&atEighth)[4], int32_t lane) noexcept;
+    // decimateOut in its three parts: each FIR output through its half-band
+    // chain (0 for the output at the last sample, 1 at the eighth), then
+    // both joined.
+    template <class V>
+    V halfband(int32_t chain, const V (&parts)[4], int32_t lane) noexcept
+    {
+        return runChain(chain, (parts[0] + parts[1]) + (parts[2] + parts[3]), lane);
+    }
+    template <class V>
+    static V joined(V a, V b) noexcept
+    {
+        return (a + b) * V(0.5);
+    }
 
     int32_t getPosition(int32_t lane = 0) const noexcept { return position[lane]; }
     // After one channel ran alone, brings the other's ring to the same
@@ -94,8 +142,7 @@ Z5R_INLINE int32_t OversamplingFilter::advance(int32_t lane, int32_t step) noexc
 }
 
 template <class V>
-    requires(V::kCount > 0)
-Z5R_INLINE void OversamplingFilter::interpolate(V x, V (&out)[kOversampling], int32_t lane) noexcept
+Z5R_INLINE void OversamplingFilter::interpolateIn(V x, int32_t lane) noexcept
 {
     // Each FIR branch has a gain of about 1/8.
     const V s = V(8.0) * x;
@@ -107,60 +154,69 @@ Z5R_INLINE void OversamplingFilter::interpolate(V x, V (&out)[kOversampling], in
     const int32_t at = advance<V>(lane, -2);
     store(at, b, lane);
     store(at + 1, a, lane);
+}
 
-    // Eight independent sums per half, each accumulated in tap order, all
-    // held in registers.
-    const double(*newest)[2] = &history[at];
-    V sumA[8], sumB[8];
+template <class V>
+Z5R_INLINE V OversamplingFilter::interpolated(int32_t j, int32_t lane) const noexcept
+{
+    // Samples 0 to 7 are the eight branches over the older 2x samples,
+    // 8 to 15 the same branches over the newer; each sum in tap order.
+    const double(*from)[2] = &history[position[lane] + (j < 8 ? 1 : 0)];
+    const double(*taps)[2] = opaque(kPolyphaseFirPairs.tap) + (j & 7);
+    V sum(0.0);
     Z5R_UNROLL
-    for (int32_t j = 0; j < 8; ++j) sumA[j] = sumB[j] = V(0.0);
+    for (int32_t k = 0; k < kFirTaps / 8; ++k)
+        sum += V::loadAligned(taps[8 * k], lane) * V::loadAligned(from[k], lane);
+    return sum;
+}
+
+template <class V>
+    requires(V::kCount > 0)
+Z5R_INLINE void OversamplingFilter::interpolate(V x, V (&out)[kOversampling], int32_t lane) noexcept
+{
+    interpolateIn(x, lane);
     Z5R_UNROLL
-    for (int32_t k = 0; k < kFirTaps / 8; ++k) {
-        const V older = V::load(newest[1 + k], lane);
-        const V newer = V::load(newest[k], lane);
-        Z5R_UNROLL
-        for (int32_t j = 0; j < 8; ++j) {
-            const V tap(kPolyphaseFir[j + 8 * k]);
-            sumA[j] += tap * older;
-            sumB[j] += tap * newer;
-        }
-    }
+    for (int32_t j = 0; j < kOversampling; ++j) out[j] = interpolated<V>(j, lane);
+}
+
+template <class V>
+Z5R_INLINE V OversamplingFilter::firPart(int32_t l, bool atLast, int32_t lane) const noexcept
+{
+    // A window of the block's 88 newest samples, oldest first, read without
+    // wrapping: s(m), the sample m steps before the block's newest, is
+    // window[87 - m]. Partial sum l takes taps l, l + 4, ...
+    const double(*window)[2] = &history[(position[lane] - kSpan) & (kRing - 1)];
+    const int32_t newest = atLast ? kSpan - 1 : kSpan - 9;
+    const double(*taps)[2] = opaque(kPolyphaseFirPairs.tap) + l;
+    V sum(0.0);
     Z5R_UNROLL
-    for (int32_t j = 0; j < 8; ++j) {
-        out[j] = sumA[j];
-        out[j + 8] = sumB[j];
-    }
+    for (int32_t k = 0; k < kFirTaps; k += 4)
+        sum += V::loadAligned(taps[k], lane) * V::loadAligned(window[newest - k - l], lane);
+    return sum;
+}
+
+template <class V>
+Z5R_INLINE V OversamplingFilter::decimateOut(const V (&atLast)[4], const V (&atEighth)[4], int32_t lane) noexcept
+{
+    const V a = halfband(0, atLast, lane);
+    const V b = halfband(1, atEighth, lane);
+    return joined(a, b);
 }
 
 template <class V>
     requires(V::kCount > 0)
 Z5R_INLINE V OversamplingFilter::decimate(const V (&u)[kOversampling], int32_t lane) noexcept
 {
-    // The ring runs forward in time: after this block, history[position + 15]
-    // is the newest 16x sample and older blocks lie just before position.
-    const int32_t at = position[lane];
+    // The ring runs forward in time: after this block, history[position - 1]
+    // is the newest 16x sample.
     Z5R_UNROLL
-    for (int32_t i = 0; i < kOversampling; ++i) store(at + i, u[i], lane);
-
-    // A window of the 88 newest samples, oldest first, read without wrapping:
-    // s(m), the sample m steps before the newest, is window[87 - m]. Four
-    // interleaved partial sums per output, in a fixed order.
-    const double(*window)[2] = &history[(at + kOversampling - kSpan) & (kRing - 1)];
-    V newer[4], older[4];  // the FIR output at u[15] and at u[7]
+    for (int32_t i = 0; i < kOversampling; ++i) put(i, u[i], lane);
+    endBlock<V>(lane);
+    V atLast[4], atEighth[4];  // the FIR output at u[15] and at u[7]
     Z5R_UNROLL
-    for (int32_t l = 0; l < 4; ++l) newer[l] = older[l] = V(0.0);
-    Z5R_UNROLL
-    for (int32_t k = 0; k < kFirTaps; k += 4) {
-        Z5R_UNROLL
-        for (int32_t l = 0; l < 4; ++l) {
-            const V tap(kPolyphaseFir[k + l]);
-            newer[l] += tap * V::load(window[kSpan - 1 - k - l], lane);
-            older[l] += tap * V::load(window[kSpan - 9 - k - l], lane);
-        }
+    for (int32_t l = 0; l < 4; ++l) {
+        atLast[l] = firPart<V>(l, true, lane);
+        atEighth[l] = firPart<V>(l, false, lane);
     }
-    advance<V>(lane, kOversampling);
-
-    const V a = runChain(0, (newer[0] + newer[1]) + (newer[2] + newer[3]), lane);
-    const V b = runChain(1, (older[0] + older[1]) + (older[2] + older[3]), lane);
-    return (a + b) * V(0.5);
+    return decimateOut(atLast, atEighth, lane);
 }

@@ -136,57 +136,78 @@ Z5R_INLINE void TriodeProcessor::storeCathodes(V a, V plate, int32_t lane) noexc
 template <class V, bool Guarded, class Source, class Sink>
 Z5R_INLINE void TriodeProcessor::runAtHostRate(int32_t frames, int32_t lane, Source& source, Sink& sink) noexcept
 {
-    const stage::StepTables t(*active);
-    const V rest(active->quiescentPlate);
+    const stage::StepTables tables(*active);
     uint32_t seed = noiseSeed;
     V a, vp(0.0);
     loadCathodes(a, lane);  // in registers for the whole run
     for (int32_t k = 0; k < frames; ++k) {
+        const stage::StepTables& t = *opaque(&tables);
         const V x = inputOf<V>(source(k), lane, seed);
         vp = stage::stageStepOf<Guarded>(t, a, x);
-        sink(k, vp - rest);
+        sink(k, vp - stage::pairOf<V>(t.quiescentPlate));
     }
     noiseSeed = seed;
     if (frames > 0) storeCathodes(a, vp, lane);
 }
 
 // At 16x the cathode recursion runs sixteen steps per frame, one after the
-// other. The filters' work does not depend on it: the decimation of the
-// frame before and the interpolation of the frame after are placed between
-// the steps, where the processor runs them while each step waits for the
-// last.
+// other, each waiting for the last. Nothing else waits for it: the filters'
+// work is cut into pieces that go between the steps, one piece each, where
+// the processor runs them while the steps wait. During frame k the steps
+// write frame k into the decimator, the first eight steps carry the FIR
+// sums of frame k - 1, the last eight the interpolation of frame k + 1, and
+// the half-band chains and the sink's output of frame k - 1 ride along.
 template <class V, bool Guarded, class Source, class Sink>
 Z5R_INLINE void TriodeProcessor::runOversampled(int32_t frames, int32_t lane, Source& source, Sink& sink) noexcept
 {
     if (frames <= 0) return;
-    const stage::StepTables t(*active);
-    const V rest(active->quiescentPlate);
+    const stage::StepTables tables(*active);
     uint32_t seed = noiseSeed;
     V a, vp(0.0);
     loadCathodes(a, lane);
-    V u[3][kOversampling];  // this frame, the one before, the one after
-    interpolator.interpolate(inputOf<V>(source(0), lane, seed), u[0], lane);
+    V in[2][kOversampling];  // this frame's input at 16x, and the next frame's
+    interpolator.interpolate(inputOf<V>(source(0), lane, seed), in[0], lane);
     constexpr int32_t kHalf = kOversampling / 2;
     for (int32_t k = 0; k < frames; ++k) {
-        V(&now)[kOversampling] = u[k % 3];
+        const V(&now)[kOversampling] = in[k & 1];
+        V(&next)[kOversampling] = in[(k + 1) & 1];
+        V parts[4], halves[2];
         Z5R_UNROLL
-        for (int32_t i = 0; i < kHalf; ++i) {
+        for (int32_t i = 0; i < kOversampling; ++i) {
+            const stage::StepTables& t = *opaque(&tables);
             vp = stage::stageStepOf<Guarded>(t, a, now[i]);
-            now[i] = vp - rest;
+            settle(a);
+            decimator.put(i, vp - stage::pairOf<V>(t.quiescentPlate), lane);
+            // In the shadow of step i: the FIR sums of frame k - 1 (those
+            // at its last sample, then at its eighth) and each through its
+            // half-band chain as soon as it is whole; frame k + 1 in and
+            // its samples out; frame k - 1 out. The sums and the samples
+            // only read the rings, so that the first and the last frame
+            // may form them for nothing.
+            if (i < kHalf) {
+                parts[i % 4] = decimator.firPart<V>(i % 4, i < 4, lane);
+                settle(parts[i % 4]);
+                if (i % 4 == 3 && k > 0) halves[i / 4] = decimator.halfband(i / 4, parts, lane);
+            } else {
+                V older = interpolator.interpolated<V>(i - kHalf, lane);
+                settle(older);
+                V newer = interpolator.interpolated<V>(i, lane);
+                settle(newer);
+                next[i - kHalf] = older;
+                next[i] = newer;
+            }
+            if (i == 5 && k + 1 < frames) interpolator.interpolateIn(inputOf<V>(source(k + 1), lane, seed), lane);
+            if (i == 10 && k > 0) sink(k - 1, OversamplingFilter::joined(halves[0], halves[1]));
         }
-        if (k > 0) {
-            sink(k - 1, decimator.decimate(u[(k + 2) % 3], lane));
-        }
-        Z5R_UNROLL
-        for (int32_t i = kHalf; i < kOversampling; ++i) {
-            vp = stage::stageStepOf<Guarded>(t, a, now[i]);
-            now[i] = vp - rest;
-        }
-        if (k + 1 < frames) {
-            interpolator.interpolate(inputOf<V>(source(k + 1), lane, seed), u[(k + 1) % 3], lane);
-        }
+        decimator.endBlock<V>(lane);
     }
-    sink(frames - 1, decimator.decimate(u[(frames - 1) % 3], lane));
+    V atLast[4], atEighth[4];
+    Z5R_UNROLL
+    for (int32_t l = 0; l < 4; ++l) {
+        atLast[l] = decimator.firPart<V>(l, true, lane);
+        atEighth[l] = decimator.firPart<V>(l, false, lane);
+    }
+    sink(frames - 1, decimator.decimateOut(atLast, atEighth, lane));
     noiseSeed = seed;
     storeCathodes(a, vp, lane);
 }

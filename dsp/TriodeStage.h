@@ -52,7 +52,7 @@ struct At1 {
 };
 
 // `p` is the position in entries, 0 to 512.
-Z5R_INLINE At1 positionOf(Lane1 x) noexcept
+Z5R_INLINE At1 positionOf(Lane1 x, const double* = nullptr) noexcept
 {
     double p = x.v;
     if (!(p >= 0.0)) p = 0.0;
@@ -90,18 +90,18 @@ struct At2 {
     __m128d fraction;
 };
 
-Z5R_INLINE At2 positionOf(Lane2 x) noexcept
+// `last`: kLastEntry in both lanes, from memory (see StepTables).
+Z5R_INLINE At2 positionOf(Lane2 x, const double* last) noexcept
 {
     // Positions almost always lie inside the table, where the clamp changes
     // nothing: test them beside the conversion and clamp only when a lane
     // is outside (or not a number), so that the clamp stays off the path of
     // the cathode recursion.
     __m128d p = x.v;
-    const __m128d inside =
-        _mm_and_pd(_mm_cmpge_pd(p, _mm_setzero_pd()), _mm_cmple_pd(p, _mm_set1_pd(kLastEntry)));
+    const __m128d inside = _mm_and_pd(_mm_cmpge_pd(p, _mm_setzero_pd()), _mm_cmple_pd(p, _mm_load_pd(last)));
     if (Z5R_UNLIKELY(_mm_movemask_pd(inside) != 3)) {
         // max(x, 0) takes 0 for a NaN, as the scalar test does.
-        p = _mm_min_pd(_mm_max_pd(p, _mm_setzero_pd()), _mm_set1_pd(kLastEntry));
+        p = _mm_min_pd(_mm_max_pd(p, _mm_setzero_pd()), _mm_load_pd(last));
     }
     At2 at;
     // The indices go straight to integer registers for the loads; the
@@ -142,7 +142,10 @@ struct At2 {
     At1 lane[2];
 };
 
-Z5R_INLINE At2 positionOf(Lane2 x) noexcept { return {{positionOf(Lane1(x.v[0])), positionOf(Lane1(x.v[1]))}}; }
+Z5R_INLINE At2 positionOf(Lane2 x, const double*) noexcept
+{
+    return {{positionOf(Lane1(x.v[0])), positionOf(Lane1(x.v[1]))}};
+}
 
 template <bool Guarded>
 Z5R_INLINE Lane2 cubic(const CubicEntry* entries, size_t stride, const At2& at) noexcept
@@ -158,22 +161,43 @@ Z5R_INLINE Lane2 offsets(Lane2, uint32_t& seed) noexcept
     return Lane2(left, nextOffset(seed));
 }
 
-// What one step reads of the tables, held in locals for a whole run (the
-// compiler cannot know that the output stores never touch the tables).
+// Everything one step reads: the tables, and every number as a pair, one
+// for each lane. A run keeps one of these in memory and reads the numbers
+// from it at each step (through `opaque`), as memory operands: held in
+// registers, they would crowd out the cathode voltage and the values
+// between its lookups, which the compiler would then spill on the path of
+// the cathode recursion.
 struct StepTables {
     const CubicEntry* low;
     const CubicEntry* high;
     const CubicEntry* cathode;
-    double cathodeShift;
-    double chargeShift;
-    double cathodeDecay;
+    alignas(16) double chargeShift[2];
+    alignas(16) double cathodeShift[2];
+    alignas(16) double cathodeDecay[2];
+    alignas(16) double lowVolts[2];
+    alignas(16) double entriesPerVolt[2];
+    alignas(16) double lastEntry[2];
+    alignas(16) double cathodeExtent[2];
+    alignas(16) double invCathodeSpan[2];
+    alignas(16) double one[2];
+    alignas(16) double quiescentPlate[2];
 
     explicit StepTables(const TriodeTables& t) noexcept
-        : low(&t.plate[0].low), high(&t.plate[0].high), cathode(t.cathode.data()), cathodeShift(t.cathodeShift),
-          chargeShift(t.chargeShift), cathodeDecay(t.cathodeDecay)
+        : low(&t.plate[0].low), high(&t.plate[0].high), cathode(t.cathode.data()),
+          chargeShift{t.chargeShift, t.chargeShift}, cathodeShift{t.cathodeShift, t.cathodeShift},
+          cathodeDecay{t.cathodeDecay, t.cathodeDecay}, lowVolts{kTableLowVolts, kTableLowVolts},
+          entriesPerVolt{kEntriesPerVolt, kEntriesPerVolt}, lastEntry{kLastEntry, kLastEntry},
+          cathodeExtent{kCathodeExtent, kCathodeExtent}, invCathodeSpan{kInvCathodeSpan, kInvCathodeSpan},
+          one{1.0, 1.0}, quiescentPlate{t.quiescentPlate, t.quiescentPlate}
     {
     }
 };
+
+template <class V>
+Z5R_INLINE V pairOf(const double (&pair)[2]) noexcept
+{
+    return V::loadAligned(pair, 0);
+}
 
 // One step of the stage at the running rate: the plate voltage from both
 // plate tables at one position, weighted by the cathode voltage `a`, which
@@ -184,19 +208,21 @@ struct StepTables {
 template <bool Guarded, class V>
 Z5R_INLINE V cathodeAfter(const StepTables& t, V a, V vin) noexcept
 {
-    const auto next = positionOf(((a * V(t.chargeShift) + vin) - V(kTableLowVolts)) * V(kEntriesPerVolt));
-    return (cubic<Guarded>(t.cathode, sizeof(CubicEntry), next) + a * V(t.cathodeDecay)) + a;
+    const auto next = positionOf(
+        ((a * pairOf<V>(t.chargeShift) + vin) - pairOf<V>(t.lowVolts)) * pairOf<V>(t.entriesPerVolt), t.lastEntry);
+    return (cubic<Guarded>(t.cathode, sizeof(CubicEntry), next) + a * pairOf<V>(t.cathodeDecay)) + a;
 }
 
 // The plate voltage of a step from cathode `a` with input `vin`.
 template <bool Guarded, class V>
 Z5R_INLINE V plateOf(const StepTables& t, V a, V vin) noexcept
 {
-    const V wLow = (V(kCathodeExtent) - a) * V(kInvCathodeSpan);
-    const auto at = positionOf(((vin - a * V(t.cathodeShift)) - V(kTableLowVolts)) * V(kEntriesPerVolt));
+    const V wLow = (pairOf<V>(t.cathodeExtent) - a) * pairOf<V>(t.invCathodeSpan);
+    const auto at = positionOf(
+        ((vin - a * pairOf<V>(t.cathodeShift)) - pairOf<V>(t.lowVolts)) * pairOf<V>(t.entriesPerVolt), t.lastEntry);
     const V cL = cubic<Guarded>(t.low, sizeof(PlateEntry), at);
     const V cH = cubic<Guarded>(t.high, sizeof(PlateEntry), at);
-    return cH * (V(1.0) - wLow) + cL * wLow;
+    return cH * (pairOf<V>(t.one) - wLow) + cL * wLow;
 }
 
 // The whole step: returns the plate voltage and advances `a`. The cathode

@@ -169,3 +169,53 @@ TEST(OversamplingFilter, RoundTripPassesASineWithEightSamplesOfDelay)
         worst = std::max(worst, std::fabs(upsampled[m] - upGain * std::sin(w / 16.0 * m + upPhase)));
     EXPECT_LT(worst, 1e-3);
 }
+
+// The stage spreads the filters' work between its steps: samples out of the
+// interpolator in any order, the decimator's FIR sums of one block formed
+// while the next block is already going in. Every bit as the whole calls,
+// both channels side by side and one alone.
+TEST(OversamplingFilter, WorkInPiecesGivesTheBitsOfTheWholeCalls)
+{
+    OversamplingFilter wholeUp, wholeDown, piecesUp, piecesDown;
+    constexpr int32_t kBlocks = 40;
+    std::vector<Lane2> stream;  // the 16x samples the stage would make
+    for (int32_t n = 0; n < kBlocks * kOversampling; ++n)
+        stream.push_back(Lane2(std::sin(0.01 * n) + 1e-3 * n, -0.5 * std::cos(0.027 * n)));
+    Lane2 parts[2][4];
+    for (int32_t n = 0; n <= kBlocks; ++n) {
+        if (n < kBlocks) {
+            const Lane2 x(std::sin(0.3 * n), std::cos(0.7 * n) - 0.25);
+            Lane2 expected[kOversampling];
+            wholeUp.interpolate(x, expected, 0);
+            piecesUp.interpolateIn(x, 0);
+            for (int32_t j = kOversampling - 1; j >= 0; --j) {
+                const Lane2 got = piecesUp.interpolated<Lane2>(j, 0);
+                for (int32_t lane = 0; lane < 2; ++lane)
+                    ASSERT_EQ(got.lane(lane), expected[j].lane(lane)) << n << " " << j;
+            }
+            // This block goes in before the sums of the one before are made.
+            for (int32_t i = 0; i < kOversampling; ++i) piecesDown.put(i, stream[n * kOversampling + i], 0);
+        }
+        if (n > 0) {
+            Lane2 u[kOversampling];
+            for (int32_t i = 0; i < kOversampling; ++i) u[i] = stream[(n - 1) * kOversampling + i];
+            const Lane2 expected = wholeDown.decimate(u, 0);
+            for (int32_t l = 3; l >= 0; --l) {
+                parts[1][l] = piecesDown.firPart<Lane2>(l, false, 0);
+                parts[0][l] = piecesDown.firPart<Lane2>(l, true, 0);
+            }
+            const Lane2 a = piecesDown.halfband(0, parts[0], 0), b = piecesDown.halfband(1, parts[1], 0);
+            const Lane2 got = OversamplingFilter::joined(a, b);
+            for (int32_t lane = 0; lane < 2; ++lane) ASSERT_EQ(got.lane(lane), expected.lane(lane)) << n;
+        }
+        if (n < kBlocks) piecesDown.endBlock<Lane2>(0);
+    }
+
+    // The left channel alone, on plain doubles.
+    OversamplingFilter left;
+    for (int32_t n = 0; n < 8; ++n) {
+        double expected[kOversampling];
+        left.interpolate(0.1 * n, expected);
+        for (int32_t j = 0; j < kOversampling; ++j) EXPECT_EQ(left.interpolated<Lane1>(j, 0).v, expected[j]);
+    }
+}
