@@ -1,0 +1,5 @@
+#include "../ClapHost.h"
+#include "Common.h"
+namespace validate {
+void clapGroup(Runner&) {}
+}
