@@ -64,6 +64,7 @@ int64_t CLAP_ABI Bytes::read(const clap_istream_t* stream, void* buffer, uint64_
     if (self->position >= self->failAfter) return -1;
     uint64_t n = std::min<uint64_t>(size, self->data.size() - self->position);
     if (self->chunk) n = std::min<uint64_t>(n, self->chunk);
+    n = std::min<uint64_t>(n, self->failAfter - self->position);
     if (n) std::memcpy(buffer, self->data.data() + self->position, n);
     self->position += n;
     return static_cast<int64_t>(n);
@@ -75,6 +76,7 @@ int64_t CLAP_ABI Bytes::write(const clap_ostream_t* stream, const void* buffer, 
     if (self->data.size() >= self->failAfter) return -1;
     uint64_t n = size;
     if (self->chunk) n = std::min<uint64_t>(n, self->chunk);
+    n = std::min<uint64_t>(n, self->failAfter - self->data.size());
     const auto* p = static_cast<const uint8_t*>(buffer);
     self->data.insert(self->data.end(), p, p + n);
     return static_cast<int64_t>(n);
@@ -310,6 +312,13 @@ void ClapInstance::prepare(int32_t)
     std::lock_guard<std::mutex> hold(pendingLock);
     block.assign(pending.begin(), pending.end());
     pending.clear();
+}
+
+void ClapInstance::resetNow()
+{
+    processingNow = this;
+    plugin->reset(plugin);
+    processingNow = nullptr;
 }
 
 void ClapInstance::flushNow()

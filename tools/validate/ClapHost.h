@@ -99,6 +99,8 @@ public:
     clap_process_status processRaw(float** inputs, float** outputs, uint32_t frames, bool inPlace = false);
     // Value events flushed while inactive (or from the audio thread when not processing).
     void flushNow();
+    // reset, on this thread as the audio thread (between blocks, while active).
+    void resetNow();
     double plainOf(int32_t index, double normalized) const;
     double normalizedOf(int32_t index, double plain) const;
 
