@@ -239,7 +239,9 @@ ClapInstance::ClapInstance(const clap_plugin_factory_t* factory, const char* id,
             clap_param_info_t info{};
             if (!paramsExt->get_info(plugin, i, &info)) continue;
             infos.push_back(info);
-            if (!(info.flags & CLAP_PARAM_IS_READONLY)) writable.push_back(static_cast<int32_t>(infos.size() - 1));
+            // The bypass switch is the host's, kept apart from the state, as VST 2.4's effSetBypass.
+            if (!(info.flags & (CLAP_PARAM_IS_READONLY | CLAP_PARAM_IS_BYPASS)))
+                writable.push_back(static_cast<int32_t>(infos.size() - 1));
         }
     }
     lastSet.assign(writable.size(), 0.0);

@@ -299,7 +299,9 @@ Vst3Instance::Vst3Instance(IPluginFactory* factory, const Uid& cid, Instance& ow
         ParameterInfo info{};
         controller->getParameterInfo(i, info);
         infos.push_back(info);
-        if (!(info.flags & ParameterInfo::kIsReadOnly) && !(info.flags & ParameterInfo::kIsProgramChange))
+        // The bypass switch is the host's, as VST 2.4's effSetBypass is, and
+        // hosts keep it apart from the state: the VST3 group checks it.
+        if (!(info.flags & (ParameterInfo::kIsReadOnly | ParameterInfo::kIsProgramChange | ParameterInfo::kIsBypass)))
             writable.push_back(i);
     }
     lastSet.assign(writable.size(), 0.0);

@@ -165,7 +165,7 @@ public:
     IEditController* controller = nullptr;
     bool separateController = false;
     std::vector<ParameterInfo> infos;  // every parameter, as the controller gives them
-    std::vector<int32_t> writable;     // indices into infos of the parameters a host may set
+    std::vector<int32_t> writable;     // indices into infos of the parameters the groups set (not read-only, not bypass)
     Handler handler{*this};
     Frame frame;
     Changes inChanges, outChanges;

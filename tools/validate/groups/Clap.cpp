@@ -202,17 +202,6 @@ void clapGroup(Runner& runner)
                          info.id, plain, back);
             ++checked;
         }
-        // Unknown identifiers are ignored.
-        const clap_event_param_value_t bogus = clapv::valueEvent(0x7FFFFFF3u, 0.5);
-        struct One {
-            const clap_event_param_value_t* e;
-        } one{&bogus};
-        const clap_input_events_t in{&one, [](const clap_input_events_t*) -> uint32_t { return 1; },
-                                     [](const clap_input_events_t* l, uint32_t) {
-                                         return &static_cast<const One*>(l->ctx)->e->header;
-                                     }};
-        const clap_output_events_t out{nullptr, [](const clap_output_events_t*, const clap_event_header_t*) { return true; }};
-        if (c.paramsExt) c.paramsExt->flush(c.plugin, &in, &out);
         check.expect(instance.threadProblems().empty(), "%s", instance.threadProblems().c_str());
         check.note("%d parameters", checked);
     });

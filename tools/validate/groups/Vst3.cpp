@@ -174,9 +174,9 @@ void vst3Group(Runner& runner)
         const int32_t outs = v.component->getBusCount(kAudio, kOutput);
         check.expect(outs >= 1, "no audio output bus");
         check.expect(v.component->getBusCount(kEvent, kInput) >= 0, "event bus count negative");
+        // Past the last bus is a host's mistake: what the plug-in answers is noted, not judged.
         BusInfo info{};
-        check.expect(v.component->getBusInfo(kAudio, kOutput, outs, info) != kResultOk,
-                     "getBusInfo past the last output bus answered kResultOk");
+        const bool pastAnswered = v.component->getBusInfo(kAudio, kOutput, outs, info) == kResultOk;
         // Off and on before setupProcessing, and again after it, as hosts
         // that rearrange their routing do.
         for (int32_t b = 0; b < ins; ++b) v.component->activateBus(kAudio, kInput, b, 0);
@@ -196,7 +196,8 @@ void vst3Group(Runner& runner)
         instance.start(48000.0, 512);
         const Scan scan = playBlocks(v, 16, 512, 48000.0, options.bound);
         check.expect(scan.clean(), "after the buses were switched: %s", scan.describe().c_str());
-        check.note("%d input and %d output buses", ins, outs);
+        check.note("%d input and %d output buses%s", ins, outs,
+                   pastAnswered ? ", a bus past the last described as if it were there" : "");
     });
 
     runner.run("vst3.empty-blocks", [&](Check& check) {
