@@ -84,26 +84,27 @@ tresult VST3_CALL Queue::addPoint(int32_t offset, ParamValue value, int32_t& ind
 
 IParamValueQueue* VST3_CALL Changes::getParameterData(int32_t index)
 {
-    return index >= 0 && index < getParameterCount() ? &queues[static_cast<size_t>(index)] : nullptr;
+    return index >= 0 && index < used ? &queues[static_cast<size_t>(index)] : nullptr;
 }
 
 IParamValueQueue* VST3_CALL Changes::addParameterData(const ParamID& id, int32_t& index)
 {
-    for (size_t i = 0; i < queues.size(); ++i)
-        if (queues[i].id == id) {
-            index = static_cast<int32_t>(i);
-            return &queues[i];
+    for (int32_t i = 0; i < used; ++i)
+        if (queues[static_cast<size_t>(i)].id == id) {
+            index = i;
+            return &queues[static_cast<size_t>(i)];
         }
-    if (queues.size() == queues.capacity()) return nullptr;
-    index = static_cast<int32_t>(queues.size());
-    queues.emplace_back();
-    queues.back().id = id;
-    return &queues.back();
+    if (static_cast<size_t>(used) >= queues.size()) return nullptr;  // no room made: never allocate in process
+    index = used;
+    Queue& q = queues[static_cast<size_t>(used++)];
+    q.id = id;
+    q.points.clear();
+    return &q;
 }
 
 void Changes::add(ParamID id, int32_t offset, double value)
 {
-    if (queues.size() == queues.capacity()) queues.reserve(queues.size() * 2 + 16);
+    if (static_cast<size_t>(used) >= queues.size()) room(queues.size() * 2 + 16);
     int32_t index = 0, at = 0;
     if (IParamValueQueue* q = addParameterData(id, index)) q->addPoint(offset, value, at);
 }
@@ -307,8 +308,8 @@ Vst3Instance::Vst3Instance(IPluginFactory* factory, const Uid& cid, Instance& ow
     lastSet.assign(writable.size(), 0.0);
     for (size_t k = 0; k < writable.size(); ++k) lastSet[k] = controller->getParamNormalized(infos[static_cast<size_t>(writable[k])].id);
     pending.reserve(writable.size() * 4 + 64);
-    inChanges.queues.reserve(writable.size() + 16);
-    outChanges.queues.reserve(infos.size() + 16);
+    inChanges.room(infos.size() + 16);
+    outChanges.room(infos.size() + 16);
     for (int32_t b = 0; b < inBuses; ++b) inPtrs.emplace_back(static_cast<size_t>(std::max(1, inInfo[static_cast<size_t>(b)].channelCount)));
     for (int32_t b = 0; b < outBuses; ++b) outPtrs.emplace_back(static_cast<size_t>(std::max(1, outInfo[static_cast<size_t>(b)].channelCount)));
     inBus.resize(static_cast<size_t>(inBuses));
@@ -369,7 +370,6 @@ void Vst3Instance::prepare(int32_t frames)
     std::lock_guard<std::mutex> hold(pendingLock);
     for (const auto& [id, value] : pending) inChanges.add(id, 0, value);
     pending.clear();
-    for (auto& q : outChanges.queues) q.points.clear();
 }
 
 tresult Vst3Instance::processRaw(float** inputs, float** outputs, int32_t frames, bool noBuffers)

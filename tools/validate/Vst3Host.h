@@ -58,8 +58,9 @@ public:
 class Queue final : public IParamValueQueue {
 public:
     VALIDATE_VST3_UNKNOWN(IParamValueQueue, kIParamValueQueueIid)
-    Queue() { points.reserve(8); }
-    Queue(const Queue& o) : id(o.id), points(o.points) { points.reserve(8); }
+    Queue() { points.reserve(kRoom); }
+    Queue(const Queue& o) : id(o.id), points(o.points) { points.reserve(kRoom); }
+    static constexpr size_t kRoom = 64;  // points a block may hold
     ParamID VST3_CALL getParameterId() override { return id; }
     int32_t VST3_CALL getPointCount() override { return static_cast<int32_t>(points.size()); }
     tresult VST3_CALL getPoint(int32_t index, int32_t& offset, ParamValue& value) override;
@@ -68,18 +69,25 @@ public:
     std::vector<std::pair<int32_t, double>> points;
 };
 
-// Parameter changes of one block. Room is made before the block, so that
-// neither the plug-in's output changes nor ours allocate in process.
+// Parameter changes of one block, in queues made before any block and
+// used again, so that neither the plug-in's output changes nor ours
+// allocate in process.
 class Changes final : public IParameterChanges {
 public:
     VALIDATE_VST3_UNKNOWN(IParameterChanges, kIParameterChangesIid)
-    Changes() { queues.reserve(256); }
-    int32_t VST3_CALL getParameterCount() override { return static_cast<int32_t>(queues.size()); }
+    Changes() { room(256); }
+    int32_t VST3_CALL getParameterCount() override { return used; }
     IParamValueQueue* VST3_CALL getParameterData(int32_t index) override;
     IParamValueQueue* VST3_CALL addParameterData(const ParamID& id, int32_t& index) override;
     void add(ParamID id, int32_t offset, double value);
-    void clear() { queues.clear(); }
+    void clear() { used = 0; }
+    // At least `count` queues (outside process: it allocates).
+    void room(size_t count)
+    {
+        if (queues.size() < count) queues.resize(count);
+    }
     std::vector<Queue> queues;
+    int32_t used = 0;
 };
 
 class Vst3Instance;

@@ -211,8 +211,9 @@ void clapGroup(Runner& runner)
         ClapInstance& c = clapOf(instance);
         if (!c.paramsExt) check.skip("no parameters extension");
         int32_t roundTrips = 0;
-        for (size_t k = 0; k < c.infos.size(); ++k) {
-            const clap_param_info_t& info = c.infos[k];
+        // The parameters a user types values into: read-only ones only show theirs.
+        for (int32_t w : c.writable) {
+            const clap_param_info_t& info = c.infos[static_cast<size_t>(w)];
             for (double x : {0.0, 0.25, 0.5, 1.0}) {
                 double plain = info.min_value + x * (info.max_value - info.min_value);
                 if (info.flags & CLAP_PARAM_IS_STEPPED) plain = std::round(plain);

@@ -123,7 +123,9 @@ void vst3Group(Runner& runner)
         Instance instance(*module);
         Vst3Instance& v = vst3Of(instance);
         int32_t roundTrips = 0;
-        for (const ParameterInfo& p : v.infos) {
+        // The parameters a user types values into: read-only ones only show theirs.
+        for (int32_t w : v.writable) {
+            const ParameterInfo& p = v.infos[static_cast<size_t>(w)];
             for (double x : {0.0, 0.25, 0.5, 1.0}) {
                 String128 text{};
                 if (v.controller->getParamStringByValue(p.id, x, text) != kResultOk) continue;
