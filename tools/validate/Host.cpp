@@ -178,7 +178,7 @@ std::unique_ptr<Module> Module::load(const std::string& path, std::string& error
 #if defined(_WIN32)
     HMODULE handle = LoadLibraryA(module->library.c_str());
     if (!handle) {
-        error = format("LoadLibrary failed (error %lu)", GetLastError());
+        error = validate::format("LoadLibrary failed (error %lu)", GetLastError());
         return nullptr;
     }
     module->handle = handle;
