@@ -147,7 +147,9 @@ void programsGroup(Runner& runner)
         // bank chunk; the others through their programs and parameters.
         // The other formats save their whole state through it.
         const bool chunks = a.hasFlag(effFlagsProgramChunks);
-        const bool formatState = !a.isVst2();
+        // A CLAP plug-in without the state extension is restored through
+        // its parameters, as a VST 2.4 one without chunks.
+        bool formatState = !a.isVst2();
         std::vector<char> bank;
         std::vector<uint8_t> saved;
         if (formatState) {
@@ -157,7 +159,9 @@ void programsGroup(Runner& runner)
             AudioBuffers none(a.inputs(), a.outputs(), 1);
             a.process(none.inputs(), none.outputs(), 0);
             a.suspend();
-            check.require(a.other->saveState(saved), "the plug-in gave no state");
+            formatState = a.other->saveState(saved);
+            check.require(formatState || a.format == Format::clap, "the plug-in gave no state");
+            if (!formatState) check.note("no state extension: restored through its parameters");
         }
         if (chunks) {
             void* data = nullptr;
