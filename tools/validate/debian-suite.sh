@@ -163,19 +163,21 @@ fold_names() {
 }
 
 # The table.
-echo "| Plug-in | Format | Package | Passed | Failed | Failing tests |"
-echo "|---|---|---|---:|---:|---|"
+echo "| Plug-in | Format | Package | Passed | Failed | Groups failed | Failing tests |"
+echo "|---|---|---|---:|---:|---|---|"
 while read -r package format so; do
     name="$(name_of "$format" "$so")"
     file="$out/$name.txt"
     closing="$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$file" | tail -1)"
     if [ -z "$closing" ]; then
-        passed="?"; failed="?"
+        passed="?"; failed="?"; groups="?"
         failing="the validator did not finish (see $file)"
     else
         passed="${closing%% passed*}"
         failed="$(echo "$closing" | sed -E 's/.* ([0-9]+) failed.*/\1/')"
         failing="$(grep -E '^FAIL  ' "$file" | sed -E 's/^FAIL  ([^:]*):.*/\1/' | fold_names)"
+        # The groups with a failure; every other group that ran passed.
+        groups="$(grep -E '^FAIL  ' "$file" | sed -E 's/^FAIL  ([^.:]*).*/\1/' | awk '!seen[$0]++' | paste -sd, - | sed 's/,/, /g')"
     fi
-    echo "| $name | $format | $package | $passed | $failed | ${failing:-} |"
+    echo "| $name | $format | $package | $passed | $failed | ${groups:-} | ${failing:-} |"
 done < "$list"
