@@ -1,5 +1,7 @@
-// z5r-validate: loads a VST 2.4 effect library through its exported entry
-// point, as a host does, and runs groups of host-grade checks on it.
+// z5r-validate: loads a VST 2.4 effect library, a VST3 bundle or a CLAP file
+// through its exported entry point, as a host does, and runs groups of
+// host-grade checks on it: the same groups for every format (Formats.h),
+// and each format's own.
 #include "Display.h"
 #include "Harness.h"
 #include "Host.h"
