@@ -142,11 +142,13 @@ private:
     void execute(const std::string& name, const std::function<void(Check&)>& body);
 };
 
-// A named group of tests.
+// A named group of tests, and the formats it applies to.
+enum : unsigned { kVst2 = 1, kVst3 = 2, kClap = 4, kAllFormats = 7 };
 struct Group {
     const char* name;
     const char* summary;
     void (*run)(Runner&);
+    unsigned formats = kAllFormats;
 };
 
 const std::vector<Group>& allGroups();

@@ -2,9 +2,11 @@
 
 #include "Harness.h"
 #include "Realtime.h"
+#include "vst3/vst3abi.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -110,24 +112,79 @@ intptr_t VST_CALL hostCallback(AEffect* effect, int32_t opcode, int32_t index, i
 
 // --- Module ---
 
+const char* formatName(Format format)
+{
+    switch (format) {
+    case Format::vst3: return "VST3";
+    case Format::clap: return "CLAP";
+    default: return "VST 2.4";
+    }
+}
+
+Format formatOfPath(const std::string& path)
+{
+    std::string name = path;
+    while (!name.empty() && (name.back() == '/' || name.back() == '\\')) name.pop_back();
+    auto endsWith = [&](const char* tail) {
+        const size_t n = std::strlen(tail);
+        if (name.size() < n) return false;
+        for (size_t i = 0; i < n; ++i)
+            if (std::tolower(static_cast<unsigned char>(name[name.size() - n + i])) != tail[i]) return false;
+        return true;
+    };
+    if (endsWith(".vst3")) return Format::vst3;
+    if (endsWith(".clap")) return Format::clap;
+    return Format::vst2;
+}
+
+namespace {
+
+// The library inside a VST3 bundle: Contents/<architecture>/<name>.so
+// (.vst3 on Windows); a .vst3 that is a file is the library itself.
+std::string vst3Library(const std::string& bundle, std::string& error)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path root(bundle);
+    while (!root.empty() && !root.has_filename()) root = root.parent_path();
+    if (!fs::is_directory(root, ec)) return bundle;
+#if defined(_WIN32)
+    const fs::path folder = root / "Contents" / "x86_64-win";
+    const fs::path named = folder / root.filename();
+#else
+    const fs::path folder = root / "Contents" / "x86_64-linux";
+    const fs::path named = folder / (root.stem().string() + ".so");
+#endif
+    if (fs::is_regular_file(named, ec)) return named.string();
+    // A library named otherwise than its bundle: the only one there.
+    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec))
+        if (it->is_regular_file()) return it->path().string();
+    error = "no library in " + folder.string();
+    return {};
+}
+
+}  // namespace
+
 std::unique_ptr<Module> Module::load(const std::string& path, std::string& error)
 {
     std::unique_ptr<Module> module(new Module);
     module->path = path;
+    module->format = formatOfPath(path);
+    module->library = path;
+    if (module->format == Format::vst3) {
+        module->library = vst3Library(path, error);
+        if (module->library.empty()) return nullptr;
+    }
 #if defined(_WIN32)
-    HMODULE handle = LoadLibraryA(path.c_str());
+    HMODULE handle = LoadLibraryA(module->library.c_str());
     if (!handle) {
-        error = format("LoadLibrary failed (error %lu)", GetLastError());
+        error = validate::format("LoadLibrary failed (error %lu)", GetLastError());
         return nullptr;
     }
     module->handle = handle;
-    FARPROC symbol = GetProcAddress(handle, "VSTPluginMain");
-    module->entryName = symbol ? "VSTPluginMain" : "main only (no VSTPluginMain)";
-    if (!symbol) symbol = GetProcAddress(handle, "main");
-    module->entry = reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(symbol));
 #else
     std::error_code ec;
-    const std::string absolute = std::filesystem::absolute(path, ec).string();
+    const std::string absolute = std::filesystem::absolute(module->library, ec).string();
     void* handle = dlopen(absolute.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* message = dlerror();
@@ -135,11 +192,56 @@ std::unique_ptr<Module> Module::load(const std::string& path, std::string& error
         return nullptr;
     }
     module->handle = handle;
-    void* symbol = dlsym(handle, "VSTPluginMain");
-    module->entryName = symbol ? "VSTPluginMain" : "main only (no VSTPluginMain)";
-    if (!symbol) symbol = dlsym(handle, "main");
-    module->entry = reinterpret_cast<EntryPoint>(symbol);
+    module->library = absolute;
 #endif
+    if (module->format == Format::vst3) {
+#if defined(_WIN32)
+        auto enter = reinterpret_cast<bool (*)()>(module->symbol("InitDll"));
+        module->entryName = enter ? "InitDll, GetPluginFactory" : "GetPluginFactory (no InitDll)";
+        if (enter && !enter()) {
+            error = "InitDll refused";
+            return nullptr;
+        }
+#else
+        auto enter = reinterpret_cast<bool (*)(void*)>(module->symbol("ModuleEntry"));
+        if (!enter) {
+            error = "no ModuleEntry (Linux hosts call it before anything else)";
+            return nullptr;
+        }
+        module->entryName = "ModuleEntry, GetPluginFactory";
+        if (!enter(handle)) {
+            error = "ModuleEntry refused";
+            return nullptr;
+        }
+#endif
+        module->entered = true;
+        using GetFactory = void*(VST3_CALL*)();
+        auto get = reinterpret_cast<GetFactory>(module->symbol("GetPluginFactory"));
+        module->vst3Factory = get ? get() : nullptr;
+        if (!module->vst3Factory) {
+            error = get ? "GetPluginFactory gave no factory" : "no GetPluginFactory entry point";
+            return nullptr;
+        }
+        return module;
+    }
+    if (module->format == Format::clap) {
+        module->clapEntry = module->symbol("clap_entry");
+        module->entryName = "clap_entry";
+        if (!module->clapEntry) {
+            error = "no clap_entry";
+            return nullptr;
+        }
+        if (!clapEnter(module->clapEntry, path, error)) {
+            module->clapEntry = nullptr;
+            return nullptr;
+        }
+        module->entered = true;
+        return module;
+    }
+    void* symbol = module->symbol("VSTPluginMain");
+    module->entryName = symbol ? "VSTPluginMain" : "main only (no VSTPluginMain)";
+    if (!symbol) symbol = module->symbol("main");
+    module->entry = reinterpret_cast<EntryPoint>(symbol);
     if (!module->entry) {
         error = "no VSTPluginMain or main entry point";
         return nullptr;
@@ -147,15 +249,46 @@ std::unique_ptr<Module> Module::load(const std::string& path, std::string& error
     return module;
 }
 
+void* Module::symbol(const char* name) const
+{
+#if defined(_WIN32)
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+#else
+    return dlsym(handle, name);
+#endif
+}
+
 Module::~Module()
 {
     if (!handle) return;
+    if (entered && format == Format::vst3) {
+#if defined(_WIN32)
+        if (auto leave = reinterpret_cast<bool (*)()>(symbol("ExitDll"))) leave();
+#else
+        if (auto leave = reinterpret_cast<bool (*)()>(symbol("ModuleExit"))) leave();
+#endif
+    }
+    if (entered && format == Format::clap) clapLeave(clapEntry);
 #if defined(_WIN32)
     FreeLibrary(static_cast<HMODULE>(handle));
 #else
     dlclose(handle);
 #endif
 }
+
+#if !defined(VALIDATE_HAVE_CLAP)
+bool clapEnter(const void*, const std::string&, std::string& error)
+{
+    error = "this z5r-validate was built without CLAP headers";
+    return false;
+}
+void clapLeave(const void*) {}
+FormatInstance* makeClapInstance(const Module&, Instance&, std::string& error)
+{
+    error = "built without CLAP headers";
+    return nullptr;
+}
+#endif
 
 // --- LibraryCopy ---
 
@@ -174,8 +307,26 @@ LibraryCopy::LibraryCopy(const std::string& source, const std::string& tag)
     fs::remove_all(dir, ec);
     if (!fs::create_directories(dir, ec)) return;
     folder = dir.string();
-    const fs::path target = dir / (tag + "-" + fs::path(source).filename().string());
-    if (!fs::copy_file(source, target, fs::copy_options::overwrite_existing, ec)) return;
+    fs::path from(source);
+    while (!from.empty() && !from.has_filename()) from = from.parent_path();
+    if (fs::is_directory(from, ec)) {
+        // A VST3 bundle: the whole folder, its library renamed with it.
+        const fs::path target = dir / (tag + "-" + from.filename().string());
+        fs::copy(from, target, fs::copy_options::recursive, ec);
+        if (ec) return;
+        std::string error;
+        const std::string inner = vst3Library(target.string(), error);
+        if (inner.empty()) return;
+        const fs::path innerPath(inner);
+        fs::path renamed = innerPath.parent_path() / (tag + "-" + from.stem().string());
+        renamed += innerPath.extension();
+        fs::rename(innerPath, renamed, ec);
+        if (ec) return;
+        path = target.string();
+        return;
+    }
+    const fs::path target = dir / (tag + "-" + from.filename().string());
+    if (!fs::copy_file(from, target, fs::copy_options::overwrite_existing, ec)) return;
     path = target.string();
 }
 
@@ -188,8 +339,16 @@ LibraryCopy::~LibraryCopy()
 
 // --- Instance ---
 
-Instance::Instance(const Module& module, bool sendOpen)
+Instance::Instance(const Module& module, bool sendOpen) : format(module.format)
 {
+    if (format != Format::vst2) {
+        std::string error;
+        FormatInstance* made = format == Format::vst3 ? makeVst3Instance(module, *this, error)
+                                                      : makeClapInstance(module, *this, error);
+        if (!made) throw std::runtime_error(error);
+        other.reset(made);
+        return;
+    }
     effect = module.entry(hostCallback);
     if (!effect) throw std::runtime_error("the entry point gave no instance");
     if (effect->magic != kEffectMagic) throw std::runtime_error("the instance record lacks the magic number");
@@ -202,14 +361,20 @@ Instance::~Instance() { close(); }
 
 void Instance::close()
 {
-    if (closed || !effect) return;
+    if (closed) return;
     closed = true;
+    if (other) {
+        other.reset();
+        return;
+    }
+    if (!effect) return;
     effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
     effect = nullptr;
 }
 
 intptr_t Instance::call(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt)
 {
+    if (!effect) throw std::logic_error("a VST 2.4 dispatcher call on an instance of another format");
     return effect->dispatcher(effect, opcode, index, value, ptr, opt);
 }
 
@@ -218,24 +383,49 @@ void Instance::start(double rate, int32_t frames)
     suspend();
     sampleRate = rate;
     blockSize = frames;
-    call(effSetSampleRate, 0, 0, nullptr, static_cast<float>(rate));
-    call(effSetBlockSize, 0, frames);
+    if (effect) {
+        call(effSetSampleRate, 0, 0, nullptr, static_cast<float>(rate));
+        call(effSetBlockSize, 0, frames);
+    }
     resume();
+}
+
+void Instance::suspend()
+{
+    if (effect)
+        call(effMainsChanged, 0, 0);
+    else
+        other->deactivate();
+}
+
+void Instance::resume()
+{
+    if (effect)
+        call(effMainsChanged, 0, 1);
+    else if (!other->active())
+        other->activate(sampleRate, blockSize);
 }
 
 void Instance::process(float** inputs, float** outputs, int32_t frames)
 {
+    if (other) other->prepare(frames);
     setDefaultControlWord();
     rt::enterAudio();
     processing = this;
-    effect->processReplacing(effect, inputs, outputs, frames);
+    if (effect)
+        effect->processReplacing(effect, inputs, outputs, frames);
+    else
+        other->process(inputs, outputs, frames);
     processing = nullptr;
     rt::leaveAudio();
     if (controlWord() != kDefaultControlWord) {
         controlWordChanges.fetch_add(1, std::memory_order_relaxed);
         setDefaultControlWord();
     }
+    if (other) other->finish();
 }
+
+bool Instance::inProcess() const { return processing == this; }
 
 void Instance::setAll(float value)
 {
@@ -250,7 +440,61 @@ std::string Instance::text(int32_t opcode, int32_t index)
     return buffer;
 }
 
-int32_t Instance::latency() const { return __atomic_load_n(&effect->initialDelay, __ATOMIC_RELAXED); }
+int32_t Instance::latency() const
+{
+    if (other) return other->latency();
+    return __atomic_load_n(&effect->initialDelay, __ATOMIC_RELAXED);
+}
+
+bool Instance::hasEditor() { return effect ? hasFlag(effFlagsHasEditor) : other->hasEditor(); }
+
+bool Instance::editorOpen(void* parent)
+{
+    if (other) return other->editorOpen(parent);
+    const intptr_t opened = call(effEditOpen, 0, 0, parent);
+    // Plug-ins answer 0 or 1 on success alike.
+    return opened == 0 || opened == 1;
+}
+
+bool Instance::editorSize(int32_t& width, int32_t& height)
+{
+    if (other) return other->editorSize(width, height);
+    ERect* rect = nullptr;
+    if (call(effEditGetRect, 0, 0, &rect) != 1 || !rect) return false;
+    width = rect->right - rect->left;
+    height = rect->bottom - rect->top;
+    return true;
+}
+
+void Instance::editorIdle()
+{
+    if (other)
+        other->editorIdle();
+    else
+        call(effEditIdle);
+}
+
+void Instance::editorClose()
+{
+    if (other)
+        other->editorClose();
+    else
+        call(effEditClose);
+}
+
+int64_t Instance::setUpFromProcess() const
+{
+    return setUpCallsFromProcess.load() + (other ? other->threads.setUpFromProcess : 0);
+}
+
+std::string Instance::threadProblems() const
+{
+    if (!other || (other->threads.wrongThread == 0 && other->threads.setUpFromProcess == 0)) return {};
+    return validate::format("%lld host calls from a thread the format does not allow them on, %lld set-up requests from "
+                  "process (first: %s)",
+                  static_cast<long long>(other->threads.wrongThread),
+                  static_cast<long long>(other->threads.setUpFromProcess), other->threads.first.c_str());
+}
 
 std::string slug(const std::string& text)
 {

@@ -1,8 +1,11 @@
-// The validator's side of the VST 2.4 interface: loading a library through
-// its exported entry point, the host callback, one instance with its
-// dispatcher and audio entries, audio buffers and what is checked in them.
+// The validator's side of the plug-in: loading a VST 2.4 library, a VST3
+// bundle or a CLAP file through its exported entry point, the VST 2.4 host
+// callback, one instance of any format with the calls the groups make
+// (VST3 and CLAP through the format layer, Formats.h), audio buffers and
+// what is checked in them.
 #pragma once
 
+#include "Formats.h"
 #include "plugin/vst2abi.h"
 
 #include <atomic>
@@ -15,7 +18,13 @@ namespace validate {
 
 using EntryPoint = AEffect*(VST_CALL*)(audioMasterCallback);
 
-// A loaded library. Unloaded when destroyed.
+enum class Format { vst2, vst3, clap };
+const char* formatName(Format format);
+// By the name: a ".vst3" bundle (or single file), a ".clap" file, anything else VST 2.4.
+Format formatOfPath(const std::string& path);
+
+// A loaded library, entered as its format asks (VST3: ModuleEntry or
+// InitDll; CLAP: clap_entry's init). Left and unloaded when destroyed.
 class Module {
 public:
     // Null with `error` set when the library cannot be loaded or has no entry point.
@@ -24,16 +33,28 @@ public:
     Module(const Module&) = delete;
     Module& operator=(const Module&) = delete;
 
-    EntryPoint entry = nullptr;
+    Format format = Format::vst2;
+    EntryPoint entry = nullptr;  // VST 2.4
+    void* vst3Factory = nullptr;  // VST3: the IPluginFactory
+    const void* clapEntry = nullptr;  // CLAP: the clap_plugin_entry_t
     std::string entryName;  // the exported name the entry point was found under
     std::string path;
+    std::string library;  // the library file itself (inside the bundle for VST3)
+
+    // The library's own exported symbol, or null.
+    void* symbol(const char* name) const;
 
 private:
     Module() = default;
     void* handle = nullptr;
+    bool entered = false;
 };
 
-// A copy of a library under another file name in a private folder, so that
+// CLAP's entry: init with the file's path, and deinit (ClapHost.cpp).
+bool clapEnter(const void* entry, const std::string& path, std::string& error);
+void clapLeave(const void* entry);
+
+// A copy of a library (a whole VST3 bundle) under another name in a private folder, so that
 // the system loads it a second time with its own global state. Removed when
 // destroyed.
 class LibraryCopy {
@@ -59,48 +80,77 @@ extern HostLog hostLog;
 
 intptr_t VST_CALL hostCallback(AEffect* effect, int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
 
-// One instance of the plug-in. Closed (effClose) when destroyed unless
-// closed before.
+// One instance of the plug-in, of any format. Closed (effClose; VST3:
+// terminated and released; CLAP: destroyed) when destroyed unless closed before.
 class Instance {
 public:
-    // Creates an instance through the entry point and sends effOpen.
-    // Throws std::runtime_error when the plug-in gives none.
+    // Creates an instance through the entry point and sends effOpen (VST3:
+    // initialize; CLAP: init). Throws std::runtime_error when the plug-in gives none.
     explicit Instance(const Module& module, bool sendOpen = true);
     ~Instance();
     Instance(const Instance&) = delete;
     Instance& operator=(const Instance&) = delete;
 
-    AEffect* effect = nullptr;
+    Format format = Format::vst2;
+    AEffect* effect = nullptr;             // VST 2.4 only
+    std::unique_ptr<FormatInstance> other;  // VST3 and CLAP
+    bool isVst2() const { return format == Format::vst2; }
 
+    // VST 2.4 only: a dispatcher call.
     intptr_t call(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr, float opt = 0.0f);
     void close();  // effClose; the record is gone afterwards
 
     // Suspends, sets rate and block size, and resumes.
     void start(double sampleRate, int32_t blockSize);
-    void suspend() { call(effMainsChanged, 0, 0); }
-    void resume() { call(effMainsChanged, 0, 1); }
+    void suspend();
+    void resume();
 
     // processReplacing, on the calling thread. Marks the call as audio work
     // for the real-time counters, and checks that the floating-point control
     // word the host set is the one it gets back.
     void process(float** inputs, float** outputs, int32_t frames);
 
-    int32_t inputs() const { return effect->numInputs; }
-    int32_t outputs() const { return effect->numOutputs; }
-    int32_t params() const { return effect->numParams; }
-    int32_t programs() const { return effect->numPrograms; }
-    bool hasFlag(int32_t flag) const { return (effect->flags & flag) != 0; }
+    int32_t inputs() const { return effect ? effect->numInputs : other->inputs(); }
+    int32_t outputs() const { return effect ? effect->numOutputs : other->outputs(); }
+    int32_t params() const { return effect ? effect->numParams : other->params(); }
+    // Programs are VST 2.4's; the other formats keep presets in their state.
+    int32_t programs() const { return effect ? effect->numPrograms : 0; }
+    bool hasFlag(int32_t flag) const { return effect && (effect->flags & flag) != 0; }
 
-    void setParameter(int32_t index, float value) { effect->setParameter(effect, index, value); }
-    float getParameter(int32_t index) { return effect->getParameter(effect, index); }
+    void setParameter(int32_t index, float value)
+    {
+        if (effect)
+            effect->setParameter(effect, index, value);
+        else
+            other->setParameter(index, value);
+    }
+    float getParameter(int32_t index) { return effect ? effect->getParameter(effect, index) : other->getParameter(index); }
     // Sets every parameter to `value`.
     void setAll(float value);
 
-    // A text opcode's answer read from a roomy buffer.
+    // A text opcode's answer read from a roomy buffer (VST 2.4).
     std::string text(int32_t opcode, int32_t index = 0);
-    std::string paramName(int32_t index) { return text(effGetParamName, index); }
-    std::string programName() { return text(effGetProgramName); }
+    std::string paramName(int32_t index) { return effect ? text(effGetParamName, index) : other->paramName(index); }
+    std::string paramDisplay(int32_t index) { return effect ? text(effGetParamDisplay, index) : other->paramDisplay(index); }
+    std::string programName() { return effect ? text(effGetProgramName) : std::string(); }
+    int32_t program() { return effect ? static_cast<int32_t>(call(effGetProgram)) : 0; }
+    void setProgram(int32_t p)
+    {
+        if (effect) call(effSetProgram, 0, p);
+    }
     int32_t latency() const;
+
+    // The editor, whatever the format (VST 2.4: effEditOpen and friends).
+    bool hasEditor();
+    bool editorOpen(void* parent);
+    bool editorSize(int32_t& width, int32_t& height);
+    void editorIdle();
+    void editorClose();
+
+    // Calls from inside process a host answers with set-up work, and main-thread
+    // calls from other threads (VST3 and CLAP), with the first one's name.
+    int64_t setUpFromProcess() const;
+    std::string threadProblems() const;
 
     double sampleRate = 44100.0;  // as last set by start(), answered to the plug-in
     int32_t blockSize = 1024;
@@ -108,6 +158,8 @@ public:
     // Calls from inside processReplacing that a host answers with work not
     // fit for the audio thread (audioMasterIOChanged, audioMasterSizeWindow).
     std::atomic<int64_t> setUpCallsFromProcess{0};
+    // Whether this thread is inside this instance's process call.
+    bool inProcess() const;
 
 private:
     bool closed = false;

@@ -1,9 +1,10 @@
 #!/bin/bash
-# Runs z5r-validate over the VST 2.4 plug-ins that Debian's zam-plugins,
-# dpf-plugins-vst and lsp-plugins-vst packages install, and prints a table:
-# plug-in, package, tests passed and failed, and the failing tests (similar
-# names folded together: ".*." for the min/mid/max settings, "block-*" for
-# the block sizes, "edges.*" for the parameters, with the count).
+# Runs z5r-validate over the plug-ins that Debian's zam-plugins,
+# dpf-plugins-vst and lsp-plugins-vst packages install: their VST 2.4
+# libraries, and zam-plugins' VST3 bundles and CLAP files too. Prints a
+# table: plug-in, format, package, tests passed and failed, and the failing
+# tests (similar names folded together: ".*." for the min/mid/max settings,
+# "block-*" for the block sizes, "edges.*" for the parameters, with the count).
 #
 #   tools/validate/debian-suite.sh [options] [-- VALIDATOR-OPTIONS]
 #     --validator PATH  the z5r-validate to use (default: build/linux/z5r-validate)
@@ -12,6 +13,7 @@
 #     --full            the full grids instead of --quick
 #     --only REGEX      only plug-ins whose file name matches
 #     --table-only      no validation: the table again from the outputs in --out
+#     --formats LIST    which formats, comma-separated (default vst2,vst3,clap)
 #
 # Editor checks need an X display: run it as
 #   xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp -noreset" tools/validate/debian-suite.sh
@@ -28,6 +30,7 @@ jobs=1
 quick="--quick"
 only=""
 table_only=""
+formats="vst2,vst3,clap"
 extra=()
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -37,8 +40,9 @@ while [ $# -gt 0 ]; do
     --full) quick=""; shift ;;
     --only) only="$2"; shift 2 ;;
     --table-only) table_only=1; shift ;;
+    --formats) formats="$2"; shift 2 ;;
     --) shift; extra=("$@"); break ;;
-    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "debian-suite.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -62,15 +66,30 @@ for package in $packages; do
         echo "debian-suite.sh: $package is not installed (apt-get install $package)" >&2
         continue
     fi
-    dpkg -L "$package" | grep -E '^/usr/lib/(lx)?vst/.*\.so$' | sort | while read -r so; do
-        name="$(basename "$so" .so)"
-        case "$name" in
-        ZamTube-vst) continue ;;  # tube models are left out
-        esac
-        [ -z "$only" ] || [[ "$name" =~ $only ]] || continue
-        # Shared code libraries beside the plug-ins have no entry point.
-        nm -D --defined-only "$so" 2>/dev/null | grep -qwE 'VSTPluginMain|main' || continue
-        echo "$package $so" >> "$list"
+    files="$(dpkg -L "$package")"
+    if [[ ",$formats," == *,vst2,* ]]; then
+        echo "$files" | grep -E '^/usr/lib/(lx)?vst/.*\.so$' | sort | while read -r so; do
+            name="$(basename "$so" .so)"
+            case "$name" in
+            ZamTube-vst) continue ;;  # tube models are left out
+            esac
+            [ -z "$only" ] || [[ "$name" =~ $only ]] || continue
+            # Shared code libraries beside the plug-ins have no entry point.
+            nm -D --defined-only "$so" 2>/dev/null | grep -qwE 'VSTPluginMain|main' || continue
+            echo "$package vst2 $so" >> "$list"
+        done
+    fi
+    # VST3 bundles and CLAP files: the bundle folder, the .clap file.
+    for format in vst3 clap; do
+        [[ ",$formats," == *,$format,* ]] || continue
+        echo "$files" | grep -E "^/usr/lib/$format/[^/]+\.$format\$" | sort | while read -r path; do
+            name="$(basename "$path")"
+            case "$name" in
+            ZamTube.*) continue ;;  # tube models are left out
+            esac
+            [ -z "$only" ] || [[ "$name" =~ $only ]] || continue
+            echo "$package $format $path" >> "$list"
+        done
     done
 done
 
@@ -82,13 +101,21 @@ validate_one() {
     echo "$package" > "$out/$name.package"
 }
 
+# A list line's plug-in name as the table and the output files know it.
+name_of() {
+    case "$1" in
+    vst2) basename "$2" .so ;;
+    *) basename "$2" ;;
+    esac
+}
+
 if [ -z "$table_only" ]; then
     count=$(wc -l < "$list")
     echo "Validating $count plug-ins ($(date -u '+%Y-%m-%d %H:%M UTC')); outputs in $out" >&2
     n=0
-    while read -r package so; do
+    while read -r package format so; do
         n=$((n + 1))
-        echo "  [$n/$count] $(basename "$so" .so)" >&2
+        echo "  [$n/$count] $(name_of "$format" "$so")" >&2
         validate_one "$package" "$so" < /dev/null &
         while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n; done
     done < "$list"
@@ -136,19 +163,21 @@ fold_names() {
 }
 
 # The table.
-echo "| Plug-in | Package | Passed | Failed | Failing tests |"
-echo "|---|---|---:|---:|---|"
-while read -r package so; do
-    name="$(basename "$so" .so)"
+echo "| Plug-in | Format | Package | Passed | Failed | Groups failed | Failing tests |"
+echo "|---|---|---|---:|---:|---|---|"
+while read -r package format so; do
+    name="$(name_of "$format" "$so")"
     file="$out/$name.txt"
     closing="$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$file" | tail -1)"
     if [ -z "$closing" ]; then
-        passed="?"; failed="?"
+        passed="?"; failed="?"; groups="?"
         failing="the validator did not finish (see $file)"
     else
         passed="${closing%% passed*}"
         failed="$(echo "$closing" | sed -E 's/.* ([0-9]+) failed.*/\1/')"
         failing="$(grep -E '^FAIL  ' "$file" | sed -E 's/^FAIL  ([^:]*):.*/\1/' | fold_names)"
+        # The groups with a failure; every other group that ran passed.
+        groups="$(grep -E '^FAIL  ' "$file" | sed -E 's/^FAIL  ([^.:]*).*/\1/' | awk '!seen[$0]++' | paste -sd, - | sed 's/,/, /g')"
     fi
-    echo "| $name | $package | $passed | $failed | ${failing:-} |"
+    echo "| $name | $format | $package | $passed | $failed | ${groups:-} | ${failing:-} |"
 done < "$list"

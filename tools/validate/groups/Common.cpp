@@ -7,6 +7,10 @@
 
 namespace validate {
 
+#if !defined(VALIDATE_HAVE_CLAP)
+void clapGroup(Runner& runner) { runner.skip("clap.all", "built without CLAP headers"); }
+#endif
+
 std::unique_ptr<Module> requireModule(const Options& options, Check& check)
 {
     std::string error;
@@ -135,7 +139,8 @@ const std::vector<Group>& allGroups()
 {
     static const std::vector<Group> groups = {
         {"lifecycle", "open and close, cold and warm; processing outside resume; rate and block changes", lifecycleGroup},
-        {"dispatcher", "every opcode from -10 to 100 with random arguments; answers and text limits", dispatcherGroup},
+        {"dispatcher", "VST 2.4: every opcode from -10 to 100 with random arguments; answers and text limits",
+         dispatcherGroup, kVst2},
         {"processing", "sample rates x block sizes x settings; in place equals out of place; clean output", processingGroup},
         {"bad-audio", "NaN, infinite, huge and subnormal input; recovery; subnormal CPU cost", badAudioGroup},
         {"parameters", "texts, ranges, wild values while processing, automation from another thread", parametersGroup},
@@ -144,6 +149,10 @@ const std::vector<Group>& allGroups()
         {"realtime", "no allocation and no blocking call on the audio thread", realtimeGroup},
         {"timing", "block times at 64 frames under parameter storms, against the block's duration", timingGroup},
         {"editor", "editor open and close, idle, with processing, two library copies", editorGroup},
+        {"vst3", "VST3: parameter list, initialize and buses, empty blocks, silence flags, streams, threads", vst3Group,
+         kVst3},
+        {"clap", "CLAP: factory and descriptor, activation range, flush, value texts, state streams, threads, GUI",
+         clapGroup, kClap},
     };
     return groups;
 }

@@ -77,5 +77,7 @@ void instancesGroup(Runner& runner);
 void realtimeGroup(Runner& runner);
 void timingGroup(Runner& runner);
 void editorGroup(Runner& runner);
+void vst3Group(Runner& runner);
+void clapGroup(Runner& runner);
 
 }  // namespace validate

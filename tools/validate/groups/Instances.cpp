@@ -33,7 +33,7 @@ std::vector<Voice> makeVoices(Rng& rng, const Module& module, int32_t count)
 std::unique_ptr<Instance> makeInstance(const Module& module, const Voice& voice)
 {
     auto instance = std::make_unique<Instance>(module);
-    if (instance->programs()) instance->call(effSetProgram, 0, voice.program);
+    if (instance->programs()) instance->setProgram(voice.program);
     for (int32_t i = 0; i < static_cast<int32_t>(voice.values.size()); ++i)
         instance->setParameter(i, voice.values[static_cast<size_t>(i)]);
     instance->start(kRate, kBlock);
@@ -175,10 +175,7 @@ void instancesGroup(Runner& runner)
             AudioBuffers buffers(other->inputs(), other->outputs(), kBlock);
             fillSignal(buffers, 0, kBlock, kRate);
             other->process(buffers.inputs(), buffers.outputs(), kBlock);
-            if (other->programs()) {
-                char name[25] = {};  // reading, not renaming: programs may be shared
-                other->call(effGetProgramName, 0, 0, name);
-            }
+            if (other->programs()) other->programName();  // reading, not renaming: programs may be shared
             ++cycles;
         }
         audio.join();

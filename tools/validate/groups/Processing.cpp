@@ -101,11 +101,15 @@ void runCell(Runner& runner, Check& check, const Module& module, const Cell& cel
                      "%s: the output runs away: peaks %.3g, %.3g, %.3g and %.3g in its four quarters",
                      run == &a ? "out of place" : "in place", peaks[0], peaks[1], peaks[2], peaks[3]);
     }
-    const int64_t setUpCalls = outOfPlace->setUpCallsFromProcess + inPlace->setUpCallsFromProcess;
+    const int64_t setUpCalls = outOfPlace->setUpFromProcess() + inPlace->setUpFromProcess();
     check.expect(setUpCalls == 0,
-                 "the plug-in called audioMasterIOChanged or audioMasterSizeWindow from processReplacing %lld times "
+                 "the plug-in called %s from its audio callback %lld times "
                  "(hosts answer them with work that must not run on the audio thread)",
+                 outOfPlace->isVst2() ? "audioMasterIOChanged or audioMasterSizeWindow"
+                                      : "for set-up work (VST3: restartComponent; CLAP: a main-thread host call)",
                  static_cast<long long>(setUpCalls));
+    for (const Instance* one : {outOfPlace.get(), inPlace.get()})
+        check.expect(one->threadProblems().empty(), "%s", one->threadProblems().c_str());
     check.expect(outOfPlace->controlWordChanges == 0 && inPlace->controlWordChanges == 0,
                  "%lld blocks returned with the host's floating-point control word changed",
                  static_cast<long long>(outOfPlace->controlWordChanges + inPlace->controlWordChanges));

@@ -60,8 +60,11 @@ void realtimeGroup(Runner& runner)
         Instance instance(*module);
         instance.setAll(1.0f);
         instance.sampleRate = 48000.0;
-        instance.call(effSetSampleRate, 0, 0, nullptr, 48000.0f);
-        instance.call(effSetBlockSize, 0, kFrames);
+        instance.blockSize = kFrames;
+        if (instance.isVst2()) {
+            instance.call(effSetSampleRate, 0, 0, nullptr, 48000.0f);
+            instance.call(effSetBlockSize, 0, kFrames);
+        }
         AudioBuffers buffers(instance.inputs(), instance.outputs(), kFrames);
         fillSignal(buffers, 0, kFrames, 48000.0);
         instance.resume();
@@ -143,7 +146,7 @@ void realtimeGroup(Runner& runner)
         fillSignal(buffers, 0, kFrames, 44100.0);
         rt::reset();
         for (int32_t i = 0; i < blocks / 4; ++i) {
-            instance.call(effSetProgram, 0, i % instance.programs());
+            instance.setProgram(i % instance.programs());
             instance.process(buffers.inputs(), buffers.outputs(), kFrames);
             instance.process(buffers.inputs(), buffers.outputs(), kFrames);
         }
