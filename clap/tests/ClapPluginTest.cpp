@@ -199,7 +199,7 @@ std::vector<uint8_t> saved(TestHost& host)
 {
     ByteStream stream;
     EXPECT_TRUE(host.state->save(host.plugin, &stream.out));
-    return stream.bytes;
+    return stream.data;
 }
 
 TEST(ClapState, RoundTripsThroughShortStreams)
@@ -213,16 +213,16 @@ TEST(ClapState, RoundTripsThroughShortStreams)
     ByteStream out;
     out.chunk = 7;  // a stream that takes seven bytes a call
     ASSERT_TRUE(a.state->save(a.plugin, &out.out));
-    ASSERT_EQ(out.bytes.size(), kInstanceStateSize);
+    ASSERT_EQ(out.data.size(), kInstanceStateSize);
 
     TestHost b;
     ASSERT_TRUE(b.ok());
     ByteStream in;
-    in.bytes = out.bytes;
+    in.data = out.data;
     in.chunk = 5;
     ASSERT_TRUE(b.state->load(b.plugin, &in.in));
     for (clap_id i = 0; i < kNumParams; ++i) EXPECT_EQ(b.value(i), a.value(i)) << i;
-    EXPECT_EQ(saved(b), out.bytes);
+    EXPECT_EQ(saved(b), out.data);
     EXPECT_GE(b.rescans.load(), 1);
     EXPECT_TRUE(b.rescanFlags.load() & CLAP_PARAM_RESCAN_VALUES);
     EXPECT_EQ(b.latencyChanges.load(), 1);  // Moderate runs at 16x
@@ -250,11 +250,11 @@ TEST(ClapState, FailingGarbageAndCutStreamsChangeNothing)
     bad.push_back(notFinite);
     for (size_t i = 0; i < bad.size(); ++i) {
         ByteStream in;
-        in.bytes = bad[i];
+        in.data = bad[i];
         EXPECT_FALSE(host.state->load(host.plugin, &in.in)) << i;
     }
     ByteStream failing;
-    failing.bytes = before;
+    failing.data = before;
     failing.failAfter = 100;
     failing.chunk = 60;
     EXPECT_FALSE(host.state->load(host.plugin, &failing.in));

@@ -237,26 +237,3 @@ const void* CLAP_ABI TestHost::getExtension(const clap_host_t* h, const char* id
     if (name == kClapExtPresetLoad) return self.offer.presetLoad ? &presets : nullptr;
     return nullptr;
 }
-
-// --- streams ---
-int64_t CLAP_ABI ByteStream::read(const clap_istream_t* stream, void* buffer, uint64_t size)
-{
-    auto* self = static_cast<ByteStream*>(stream->ctx);
-    if (self->position >= self->failAfter) return -1;
-    uint64_t n = std::min<uint64_t>(size, self->bytes.size() - self->position);
-    if (self->chunk) n = std::min<uint64_t>(n, self->chunk);
-    if (n) std::memcpy(buffer, self->bytes.data() + self->position, n);
-    self->position += n;
-    return static_cast<int64_t>(n);
-}
-
-int64_t CLAP_ABI ByteStream::write(const clap_ostream_t* stream, const void* buffer, uint64_t size)
-{
-    auto* self = static_cast<ByteStream*>(stream->ctx);
-    if (self->bytes.size() >= self->failAfter) return -1;
-    uint64_t n = size;
-    if (self->chunk) n = std::min<uint64_t>(n, self->chunk);
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
-    self->bytes.insert(self->bytes.end(), bytes, bytes + n);
-    return static_cast<int64_t>(n);
-}

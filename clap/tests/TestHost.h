@@ -6,6 +6,7 @@
 #pragma once
 
 #include "clap/ClapExtensions.h"
+#include "clap/ClapMemoryStream.h"
 
 #include "clap/entry.h"
 #include "clap/ext/audio-ports.h"
@@ -148,20 +149,5 @@ private:
     bool processing = false;
 };
 
-// Streams over a byte vector that move at most `chunk` bytes a call (0: no
-// limit) and fail after `failAfter` bytes (SIZE_MAX: never).
-struct ByteStream {
-    ByteStream() = default;
-    ByteStream(const ByteStream&) = delete;
-    ByteStream& operator=(const ByteStream&) = delete;
-    std::vector<uint8_t> bytes;
-    size_t position = 0;
-    size_t chunk = 0;
-    size_t failAfter = SIZE_MAX;
-    clap_istream_t in{this, read};
-    clap_ostream_t out{this, write};
-
-private:
-    static int64_t CLAP_ABI read(const clap_istream_t* stream, void* buffer, uint64_t size);
-    static int64_t CLAP_ABI write(const clap_ostream_t* stream, const void* buffer, uint64_t size);
-};
+// Streams over bytes in memory, moved in pieces or failing part way.
+using ByteStream = ClapMemoryStream;

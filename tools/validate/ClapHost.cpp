@@ -58,30 +58,6 @@ clap_event_param_value_t valueEvent(clap_id id, double value, uint32_t time)
 
 // --- streams ---
 
-int64_t CLAP_ABI Bytes::read(const clap_istream_t* stream, void* buffer, uint64_t size)
-{
-    auto* self = static_cast<Bytes*>(stream->ctx);
-    if (self->position >= self->failAfter) return -1;
-    uint64_t n = std::min<uint64_t>(size, self->data.size() - self->position);
-    if (self->chunk) n = std::min<uint64_t>(n, self->chunk);
-    n = std::min<uint64_t>(n, self->failAfter - self->position);
-    if (n) std::memcpy(buffer, self->data.data() + self->position, n);
-    self->position += n;
-    return static_cast<int64_t>(n);
-}
-
-int64_t CLAP_ABI Bytes::write(const clap_ostream_t* stream, const void* buffer, uint64_t size)
-{
-    auto* self = static_cast<Bytes*>(stream->ctx);
-    if (self->data.size() >= self->failAfter) return -1;
-    uint64_t n = size;
-    if (self->chunk) n = std::min<uint64_t>(n, self->chunk);
-    n = std::min<uint64_t>(n, self->failAfter - self->data.size());
-    const auto* p = static_cast<const uint8_t*>(buffer);
-    self->data.insert(self->data.end(), p, p + n);
-    return static_cast<int64_t>(n);
-}
-
 // --- the host's side ---
 
 bool ClapInstance::onAudioThread() const { return processingNow == this; }

@@ -22,6 +22,8 @@
 
 #include <atomic>
 #include <mutex>
+#include "clap/ClapMemoryStream.h"
+
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,23 +31,8 @@
 namespace validate {
 namespace clapv {
 
-// Bytes in memory; `chunk` limits what one call moves (0: no limit),
-// `failAfter` makes calls past that many bytes fail.
-struct Bytes {
-    Bytes() = default;
-    Bytes(const Bytes&) = delete;
-    Bytes& operator=(const Bytes&) = delete;
-    std::vector<uint8_t> data;
-    size_t position = 0;
-    size_t chunk = 0;
-    size_t failAfter = SIZE_MAX;
-    clap_istream_t in{this, read};
-    clap_ostream_t out{this, write};
-
-private:
-    static int64_t CLAP_ABI read(const clap_istream_t* stream, void* buffer, uint64_t size);
-    static int64_t CLAP_ABI write(const clap_ostream_t* stream, const void* buffer, uint64_t size);
-};
+// Bytes in memory, moved in pieces or failing part way.
+using Bytes = ClapMemoryStream;
 
 struct ClapOptions {
     bool extensions = true;  // false: a host offering none of the optional extensions
