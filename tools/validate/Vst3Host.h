@@ -7,6 +7,7 @@
 #pragma once
 
 #include "Formats.h"
+#include "vst3/HostObject.h"
 #include "vst3/vst3abi.h"
 
 #include <atomic>
@@ -23,28 +24,12 @@ namespace v3 {
 
 using namespace vst3;
 
-// Counting for host objects that live inside the instance: never deleted by release.
-#define VALIDATE_VST3_UNKNOWN(Interface, iidConstant)                              \
-    tresult VST3_CALL queryInterface(const uint8_t* iid, void** obj) override      \
-    {                                                                              \
-        if (sameUid(iid, kFUnknownIid) || sameUid(iid, iidConstant)) {             \
-            *obj = static_cast<Interface*>(this);                                  \
-            ++refs;                                                                \
-            return kResultOk;                                                      \
-        }                                                                          \
-        *obj = nullptr;                                                            \
-        return kNoInterface;                                                       \
-    }                                                                              \
-    uint32_t VST3_CALL addRef() override { return ++refs; }                        \
-    uint32_t VST3_CALL release() override { return --refs; }                       \
-    std::atomic<int32_t> refs{1};
-
 // Bytes in memory. `piece` limits what one read or write moves (short
 // reads and writes, as hosts that stream from files give); `failAfter`
 // makes every call past that many bytes fail.
 class Stream final : public IBStream {
 public:
-    VALIDATE_VST3_UNKNOWN(IBStream, kIBStreamIid)
+    Z5R_VST3_HOST_OBJECT(IBStream, kIBStreamIid)
     explicit Stream(std::vector<uint8_t> bytes = {}, int32_t piece = 1 << 30) : data(std::move(bytes)), piece(piece) {}
     tresult VST3_CALL read(void* buffer, int32_t numBytes, int32_t* numBytesRead) override;
     tresult VST3_CALL write(void* buffer, int32_t numBytes, int32_t* numBytesWritten) override;
@@ -57,7 +42,7 @@ public:
 
 class Queue final : public IParamValueQueue {
 public:
-    VALIDATE_VST3_UNKNOWN(IParamValueQueue, kIParamValueQueueIid)
+    Z5R_VST3_HOST_OBJECT(IParamValueQueue, kIParamValueQueueIid)
     Queue() { points.reserve(kRoom); }
     Queue(const Queue& o) : id(o.id), points(o.points) { points.reserve(kRoom); }
     static constexpr size_t kRoom = 64;  // points a block may hold
@@ -74,7 +59,7 @@ public:
 // allocate in process.
 class Changes final : public IParameterChanges {
 public:
-    VALIDATE_VST3_UNKNOWN(IParameterChanges, kIParameterChangesIid)
+    Z5R_VST3_HOST_OBJECT(IParameterChanges, kIParameterChangesIid)
     Changes() { room(256); }
     int32_t VST3_CALL getParameterCount() override { return used; }
     IParamValueQueue* VST3_CALL getParameterData(int32_t index) override;
@@ -94,7 +79,7 @@ class Vst3Instance;
 
 class Handler final : public IComponentHandler {
 public:
-    VALIDATE_VST3_UNKNOWN(IComponentHandler, kIComponentHandlerIid)
+    Z5R_VST3_HOST_OBJECT(IComponentHandler, kIComponentHandlerIid)
     explicit Handler(Vst3Instance& owner) : owner(owner) {}
     tresult VST3_CALL beginEdit(ParamID id) override;
     tresult VST3_CALL performEdit(ParamID id, ParamValue value) override;

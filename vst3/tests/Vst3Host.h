@@ -5,6 +5,7 @@
 // thread), and block processing with parameter points.
 #pragma once
 
+#include "vst3/HostObject.h"
 #include "vst3/vst3abi.h"
 
 #include <algorithm>
@@ -60,28 +61,11 @@ inline Module& module()
     return m;
 }
 
-// Reference counting and queryInterface for test-side objects that live on
-// the stack: counted, never deleted.
-#define TESTHOST_UNKNOWN(Interface, iidConstant)                                   \
-    tresult VST3_CALL queryInterface(const uint8_t* iid, void** obj) override      \
-    {                                                                              \
-        if (sameUid(iid, kFUnknownIid) || sameUid(iid, iidConstant)) {             \
-            *obj = static_cast<Interface*>(this);                                  \
-            ++refs;                                                                \
-            return kResultOk;                                                      \
-        }                                                                          \
-        *obj = nullptr;                                                            \
-        return kNoInterface;                                                       \
-    }                                                                              \
-    uint32_t VST3_CALL addRef() override { return ++refs; }                        \
-    uint32_t VST3_CALL release() override { return --refs; }                       \
-    int32_t refs = 1;
-
 // Bytes in memory, read and written at most `piece` bytes per call, as
 // hosts that stream from files do.
 class MemoryStream final : public IBStream {
 public:
-    TESTHOST_UNKNOWN(IBStream, kIBStreamIid)
+    Z5R_VST3_HOST_OBJECT(IBStream, kIBStreamIid)
 
     explicit MemoryStream(std::vector<uint8_t> bytes = {}, int32_t piece = 1 << 30)
         : data(std::move(bytes)), piece(piece)
@@ -130,7 +114,10 @@ public:
 
 class Queue final : public IParamValueQueue {
 public:
-    TESTHOST_UNKNOWN(IParamValueQueue, kIParamValueQueueIid)
+    Z5R_VST3_HOST_OBJECT(IParamValueQueue, kIParamValueQueueIid)
+    Queue() = default;
+    // A copy is a new object: its own count.
+    Queue(const Queue& o) : id(o.id), points(o.points) {}
 
     ParamID VST3_CALL getParameterId() override { return id; }
     int32_t VST3_CALL getPointCount() override { return static_cast<int32_t>(points.size()); }
@@ -153,7 +140,7 @@ public:
 
 class Changes final : public IParameterChanges {
 public:
-    TESTHOST_UNKNOWN(IParameterChanges, kIParameterChangesIid)
+    Z5R_VST3_HOST_OBJECT(IParameterChanges, kIParameterChangesIid)
 
     int32_t VST3_CALL getParameterCount() override { return static_cast<int32_t>(queues.size()); }
     IParamValueQueue* VST3_CALL getParameterData(int32_t index) override
@@ -185,7 +172,7 @@ public:
 // What the effect told the host, in order, with the thread it came from.
 class RecordingHandler final : public IComponentHandler {
 public:
-    TESTHOST_UNKNOWN(IComponentHandler, kIComponentHandlerIid)
+    Z5R_VST3_HOST_OBJECT(IComponentHandler, kIComponentHandlerIid)
 
     struct Call {
         char kind;  // 'b'egin, 'p'erform, 'e'nd, 'r'estart
