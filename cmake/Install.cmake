@@ -114,6 +114,10 @@ if(TARGET z5r_clap)
     z5r_install_format(CLAP TARGETS z5r_clap)
 endif()
 
+if(TARGET z5r-jack)
+    z5r_install_format(JACK TARGETS z5r-jack)
+endif()
+
 # The install and uninstall steps into a scratch prefix.
 find_program(Z5R_LV2LS lv2ls)
 add_test(NAME install.scratch
