@@ -47,7 +47,14 @@ bool CLAP_ABI getSize(const clap_plugin_t* plugin, uint32_t* width, uint32_t* he
     return true;
 }
 bool CLAP_ABI canResize(const clap_plugin_t*) { return false; }
-bool CLAP_ABI resizeHints(const clap_plugin_t*, clap_gui_resize_hints_t*) { return false; }
+// Hosts that ask (Qtractor does on every open) are told plainly that the
+// panel keeps its size, rather than left without an answer.
+bool CLAP_ABI resizeHints(const clap_plugin_t*, clap_gui_resize_hints_t* hints)
+{
+    if (!hints) return false;
+    *hints = clap_gui_resize_hints_t{false, false, false, 0, 0};
+    return true;
+}
 bool CLAP_ABI adjustSize(const clap_plugin_t*, uint32_t* width, uint32_t* height)
 {
     if (!width || !height) return false;

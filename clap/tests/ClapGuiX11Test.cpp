@@ -109,6 +109,10 @@ TEST_F(ClapGuiX11, EmbeddedX11OnlyAndFixedSize)
     EXPECT_EQ(w, kWidth);
     EXPECT_EQ(h, kHeight);
     EXPECT_FALSE(host.gui->can_resize(host.plugin));
+    clap_gui_resize_hints_t hints{true, true, true, 4, 3};
+    ASSERT_TRUE(host.gui->get_resize_hints(host.plugin, &hints));
+    EXPECT_FALSE(hints.can_resize_horizontally || hints.can_resize_vertically || hints.preserve_aspect_ratio);
+    EXPECT_FALSE(host.gui->get_resize_hints(host.plugin, nullptr));
     w = 1000;
     h = 50;
     host.gui->adjust_size(host.plugin, &w, &h);
