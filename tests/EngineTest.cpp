@@ -49,9 +49,10 @@ TEST(EngineHandOver, AProgramLandsWholeWhileTheAudioThreadRuns)
     const double gainB = engine->getGainTarget();
     const double levelB = engine->getLevelTarget();
 
-    std::atomic<bool> stop{false};
-    std::thread writer([&] {
-        for (int32_t i = 0; !stop; ++i) engine->setParameters(i % 2 ? a : b);
+    // A jthread, so that a failed ASSERT below, which returns at once, still
+    // stops and joins the writer instead of aborting the whole test binary.
+    std::jthread writer([&](std::stop_token stop) {
+        for (int32_t i = 0; !stop.stop_requested(); ++i) engine->setParameters(i % 2 ? a : b);
     });
     int32_t sawA = 0, sawB = 0;
     for (int32_t block = 0; block < 3000; ++block) {
@@ -67,7 +68,7 @@ TEST(EngineHandOver, AProgramLandsWholeWhileTheAudioThreadRuns)
         sawA += isA;
         sawB += isB;
     }
-    stop = true;
+    writer.request_stop();
     writer.join();
     EXPECT_GT(sawA + sawB, 0);
 }
@@ -150,9 +151,8 @@ TEST(EngineThreads, ASampleRateSetDuringProcessingStaysHarmless)
     // gets a rate change at a block boundary: never torn coefficients, never
     // a non-finite sample.
     TubeEngine engine;
-    std::atomic<bool> stop{false};
-    std::thread host([&] {
-        for (int32_t i = 0; !stop; ++i) {
+    std::jthread host([&](std::stop_token stop) {
+        for (int32_t i = 0; !stop.stop_requested(); ++i) {
             engine.setSampleRate(i % 2 ? 44100.0f : 96000.0f);
             engine.setParameter(kParamOversample, i % 3 ? 0.0f : 1.0f);
             std::this_thread::yield();
@@ -166,7 +166,7 @@ TEST(EngineThreads, ASampleRateSetDuringProcessingStaysHarmless)
         const double rate = engine.processor().settings().sampleRate;
         ASSERT_DOUBLE_EQ(dc.b0, DcBlocker::forRate(rate).b0) << "DC blocker and stage disagree on the rate";
     }
-    stop = true;
+    host.request_stop();
     host.join();
 }
 
