@@ -477,14 +477,23 @@ void WarmUp(benchmark::State& state, const Build* build)
         std::vector<double> times, cpuTimes;
         bool ready = !background || fx.call(effVendorSpecific, kVendorTablesReady) == 1;
         readyMs = seconds(start) * 1e3;
-        for (int32_t i = 0; (!ready || i < 100) && seconds(start) < 5.0; ++i) {
+        // Block i: a new tube setting (and every ninth a new factor), then
+        // the block; its thread CPU time and wall time as shares of the
+        // deadline.
+        double wallPct = 0.0;
+        auto block = [&](int32_t i) {
             fx.set(3 + i % 3, static_cast<float>((i / 3) % 3) * 0.5f);
             fx.set(0, (i / 9) % 2 ? 1.0f : 0.0f);
-            const auto block = std::chrono::steady_clock::now();
+            const auto began = std::chrono::steady_clock::now();
             const double cpu = threadSeconds();
             fx.process(kFrames);
-            cpuTimes.push_back(100.0 * (threadSeconds() - cpu) / deadline);
-            times.push_back(100.0 * seconds(block) / deadline);
+            const double cpuPct = 100.0 * (threadSeconds() - cpu) / deadline;
+            wallPct = 100.0 * seconds(began) / deadline;
+            return cpuPct;
+        };
+        for (int32_t i = 0; (!ready || i < 100) && seconds(start) < 5.0; ++i) {
+            cpuTimes.push_back(block(i));
+            times.push_back(wallPct);
             if (!ready && fx.call(effVendorSpecific, kVendorTablesReady) == 1) {
                 ready = true;
                 readyMs = seconds(start) * 1e3;
@@ -493,15 +502,9 @@ void WarmUp(benchmark::State& state, const Build* build)
         // The same blocks again once every set is ready: on a virtual
         // machine a block now and then is charged an interrupt or a stolen
         // slice, and this shows how much of the warm-up's worst is that.
-        double controlCpu = 0.0;
-        for (int32_t i = 0; i < static_cast<int32_t>(cpuTimes.size()); ++i) {
-            fx.set(3 + i % 3, static_cast<float>((i / 3) % 3) * 0.5f);
-            fx.set(0, (i / 9) % 2 ? 1.0f : 0.0f);
-            const double cpu = threadSeconds();
-            fx.process(kFrames);
-            controlCpu = std::max(controlCpu, 100.0 * (threadSeconds() - cpu) / deadline);
-        }
-        controlWorstCpuPct = controlCpu;
+        controlWorstCpuPct = 0.0;
+        for (int32_t i = 0; i < static_cast<int32_t>(cpuTimes.size()); ++i)
+            controlWorstCpuPct = std::max(controlWorstCpuPct, block(i));
         blocks = static_cast<int32_t>(times.size());
         worstPct = *std::max_element(times.begin(), times.end());
         worstCpuPct = *std::max_element(cpuTimes.begin(), cpuTimes.end());
