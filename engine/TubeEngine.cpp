@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <type_traits>
 
 namespace {
 
@@ -340,59 +341,77 @@ void TubeEngine::process(const float* inLeft, const float* inRight, float* outLe
     // level of each frame waits in a short ring.
     double gain = gainSmoothed;
     double levelNow = levelSmoothed;
-    float levels[4];
     const double toGain = gainTarget;
     const double toLevel = levelTarget;
-    auto ramps = [&gain, &levelNow, &levels, toGain, toLevel](int32_t k) Z5R_INLINE_LAMBDA {
-        smoothToward(gain, toGain);
-        smoothToward(levelNow, toLevel);
-        levels[k & 3] = static_cast<float>(-levelNow);
-        return gain;
-    };
     ScopeFeed& scope = scopeFeed;
     ScopeFeed::BlockCount scopeCount = scope.beginBlock();
     const DcCoefficients dc = dcBlocker.coefficients();
 
-    if (inRight) {
-        // Both channels side by side, in and out.
-        StereoOutput output(dcBlocker, dc);
-        auto source = [&ramps, inLeft, inRight](int32_t k) Z5R_INLINE_LAMBDA {
-            const double g = ramps(k);
-            return pairOf(inLeft[k], inRight[k]) * Lane2(g);
+    // Most blocks start with gain and level on their targets, where the
+    // ramps would only set each to its target again at every frame: such a
+    // block runs without them, the same numbers with less work beside the
+    // stage's steps.
+    auto runBlock = [&](auto resting) Z5R_INLINE_LAMBDA {
+        constexpr bool kResting = decltype(resting)::value;
+        float levels[4];
+        const float restingLevel = static_cast<float>(-toLevel);
+        auto ramps = [&gain, &levelNow, &levels, toGain, toLevel](int32_t k) Z5R_INLINE_LAMBDA {
+            if constexpr (kResting) return toGain;
+            smoothToward(gain, toGain);
+            smoothToward(levelNow, toLevel);
+            levels[k & 3] = static_cast<float>(-levelNow);
+            return gain;
         };
-        auto sink = [&output, &levels, &scope, &scopeCount, inLeft, inRight, outLeft, outRight](
-                        int32_t k, Lane2 y) Z5R_INLINE_LAMBDA {
-            // The output carries the negated level: the stage inverts.
-            float o[2];
-            output.step(y, levels[k & 3], o);
-            // The scope reads the input before the output may overwrite it
-            // (a host may process in place).
-            if (scopeCount.due()) scope.write({inLeft[k], inRight[k], o[0], o[1]});
-            outLeft[k] = o[0];
-            if (outRight) outRight[k] = o[1];
+        auto levelAt = [&levels, restingLevel](int32_t k) Z5R_INLINE_LAMBDA {
+            return kResting ? restingLevel : levels[k & 3];
         };
-        dsp.processStereo(frames, source, sink);
-        output.storeTo(dcBlocker);
-    } else {
-        // The left channel alone; the right output lane of the DC blocker
-        // still runs, on silence.
-        DcBlocker filter = dcBlocker;
-        auto source = [&ramps, inLeft](int32_t k) Z5R_INLINE_LAMBDA {
-            const double g = ramps(k);
-            return Lane2(static_cast<double>(inLeft[k]) * g, 0.0);
-        };
-        auto sink = [&filter, &levels, &scope, &scopeCount, dc, inLeft, outLeft, outRight](
-                        int32_t k, Lane1 y) Z5R_INLINE_LAMBDA {
-            const float m = levels[k & 3];
-            const float oL = filter.step(0, static_cast<float>(y.v) * m, dc);
-            const float oR = filter.step(1, 0.0f * m, dc);
-            if (scopeCount.due()) scope.write({inLeft[k], 0.0f, oL, oR});
-            outLeft[k] = oL;
-            if (outRight) outRight[k] = oR;
-        };
-        dsp.processLeft(frames, source, sink);
-        dcBlocker = filter;
-    }
+
+        if (inRight) {
+            // Both channels side by side, in and out.
+            StereoOutput output(dcBlocker, dc);
+            auto source = [&ramps, inLeft, inRight](int32_t k) Z5R_INLINE_LAMBDA {
+                const double g = ramps(k);
+                return pairOf(inLeft[k], inRight[k]) * Lane2(g);
+            };
+            auto sink = [&output, &levelAt, &scope, &scopeCount, inLeft, inRight, outLeft, outRight](
+                            int32_t k, Lane2 y) Z5R_INLINE_LAMBDA {
+                // The output carries the negated level: the stage inverts.
+                float o[2];
+                output.step(y, levelAt(k), o);
+                // The scope reads the input before the output may overwrite
+                // it (a host may process in place).
+                if (scopeCount.due()) scope.write({inLeft[k], inRight[k], o[0], o[1]});
+                outLeft[k] = o[0];
+                if (outRight) outRight[k] = o[1];
+            };
+            dsp.processStereo(frames, source, sink);
+            output.storeTo(dcBlocker);
+        } else {
+            // The left channel alone; the right output lane of the DC
+            // blocker still runs, on silence.
+            DcBlocker filter = dcBlocker;
+            auto source = [&ramps, inLeft](int32_t k) Z5R_INLINE_LAMBDA {
+                const double g = ramps(k);
+                return Lane2(static_cast<double>(inLeft[k]) * g, 0.0);
+            };
+            auto sink = [&filter, &levelAt, &scope, &scopeCount, dc, inLeft, outLeft, outRight](
+                            int32_t k, Lane1 y) Z5R_INLINE_LAMBDA {
+                const float m = levelAt(k);
+                const float oL = filter.step(0, static_cast<float>(y.v) * m, dc);
+                const float oR = filter.step(1, 0.0f * m, dc);
+                if (scopeCount.due()) scope.write({inLeft[k], 0.0f, oL, oR});
+                outLeft[k] = oL;
+                if (outRight) outRight[k] = oR;
+            };
+            dsp.processLeft(frames, source, sink);
+            dcBlocker = filter;
+        }
+    };
+    // Exactly on both targets: the ramps have landed (or never moved).
+    if (gain == toGain && levelNow == toLevel)
+        runBlock(std::true_type{});
+    else
+        runBlock(std::false_type{});
     scope.endBlock(scopeCount);
     gainSmoothed = gain;
     levelSmoothed = levelNow;
