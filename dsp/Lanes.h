@@ -53,6 +53,12 @@ Z5R_INLINE void settle(T& value) noexcept
 #endif
 }
 
+#ifdef __AVX2__
+#include <immintrin.h>
+// The same for a 256-bit register.
+Z5R_INLINE void settleWide(__m256d& value) noexcept { asm volatile("" : "+x"(value)); }
+#endif
+
 #if (defined(__SSE2__) || defined(_M_X64)) && !defined(Z5R_SCALAR_PAIRS)
 #include <emmintrin.h>
 #define Z5R_LANES_SSE2 1

@@ -40,9 +40,19 @@ constexpr FirTapPairs pairsOf(const double (&taps)[kFirTaps])
     for (int32_t k = 0; k < kFirTaps; ++k) pairs.tap[k][0] = pairs.tap[k][1] = taps[k];
     return pairs;
 }
+constexpr FirTapQuads quadsOf(const double (&taps)[kFirTaps])
+{
+    FirTapQuads quads{};
+    for (int32_t m = 0; m + 1 < kFirTaps; ++m) {
+        quads.tap[m][0] = quads.tap[m][1] = taps[m + 1];
+        quads.tap[m][2] = quads.tap[m][3] = taps[m];
+    }
+    return quads;
+}
 }  // namespace
 
 constinit const FirTapPairs kPolyphaseFirPairs = pairsOf(kPolyphaseFir);
+constinit const FirTapQuads kFirTapQuads = quadsOf(kPolyphaseFir);
 
 OversamplingFilter::OversamplingFilter() noexcept : history{}, position{0, 0}, allpassIn{}, allpassOut{} {}
 

@@ -25,6 +25,12 @@ struct FirTapPairs {
     alignas(16) double tap[kFirTaps][2];
 };
 extern const FirTapPairs kPolyphaseFirPairs;
+// Neighbouring taps, the later one first, each twice: {m + 1, m + 1, m, m}
+// in row m, as one 256-bit operand for two partial sums of both channels.
+struct FirTapQuads {
+    alignas(32) double tap[kFirTaps - 1][4];
+};
+extern const FirTapQuads kFirTapQuads;
 
 class OversamplingFilter {
 public:
@@ -53,6 +59,37 @@ public:
     void interpolateIn(V x, int32_t lane) noexcept;
     template <class V>
     V interpolated(int32_t j, int32_t lane) const noexcept;
+#ifdef __AVX2__
+    // --- Both channels, two sums in one 256-bit register: each lane the
+    // operations of its Lane2 sum in the same order, so the same bits. ---
+    // interpolated<Lane2>(j) and (j + 8), j < 8: {j + 8, j} in the low and
+    // high half. Their taps are the same, and their samples neighbours.
+    Z5R_INLINE __m256d interpolatedPair(int32_t j) const noexcept
+    {
+        const double(*from)[2] = &history[position[0]];
+        const double(*taps)[2] = opaque(kPolyphaseFirPairs.tap) + j;
+        __m256d sum = _mm256_setzero_pd();
+        Z5R_UNROLL
+        for (int32_t k = 0; k < kFirTaps / 8; ++k)
+            sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_broadcast_pd(reinterpret_cast<const __m128d*>(taps[8 * k])),
+                                                   _mm256_loadu_pd(from[k])));
+        return sum;
+    }
+    // firPart<Lane2>(l + 1, atLast) and (l, atLast), l = 0 or 2: {l + 1, l}
+    // in the low and high half. Their samples are neighbours, their taps
+    // too, in the other order (kFirTapQuads).
+    Z5R_INLINE __m256d firPartPair(int32_t l, bool atLast) const noexcept
+    {
+        const double(*window)[2] = &history[(position[0] - kSpan) & (kRing - 1)];
+        const int32_t newest = atLast ? kSpan - 1 : kSpan - 9;
+        const double(*quads)[4] = opaque(kFirTapQuads.tap) + l;
+        __m256d sum = _mm256_setzero_pd();
+        Z5R_UNROLL
+        for (int32_t k = 0; k < kFirTaps; k += 4)
+            sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_load_pd(quads[k]), _mm256_loadu_pd(window[newest - k - l - 1])));
+        return sum;
+    }
+#endif
     // Decimator: `put(i, u)` stores sample i of the block being filled and
     // `endBlock` moves past it. The block before it (the last one ended)
     // decimates in two steps: the eight partial sums of its FIR, `firPart`

@@ -184,6 +184,28 @@ Z5R_INLINE void TriodeProcessor::runOversampled(int32_t frames, int32_t lane, So
             // its samples out; frame k - 1 out. The sums and the samples
             // only read the rings, so that the first and the last frame
             // may form them for nothing.
+#ifdef __AVX2__
+            if constexpr (V::kCount == 2) {
+                // Two sums to a 256-bit register, each lane in its Lane2
+                // order: the decimator's in every other one of the first
+                // eight steps, the interpolator's samples i - 8 and i in
+                // each of the last eight.
+                if (i < kHalf) {
+                    if (i % 2 == 0) {
+                        __m256d both = decimator.firPartPair(i % 4, i < 4);
+                        settleWide(both);
+                        parts[i % 4] = V(_mm256_extractf128_pd(both, 1));
+                        parts[i % 4 + 1] = V(_mm256_castpd256_pd128(both));
+                    }
+                    if (i % 4 == 3 && k > 0) halves[i / 4] = decimator.halfband(i / 4, parts, lane);
+                } else {
+                    __m256d both = interpolator.interpolatedPair(i - kHalf);
+                    settleWide(both);
+                    next[i - kHalf] = V(_mm256_extractf128_pd(both, 1));
+                    next[i] = V(_mm256_castpd256_pd128(both));
+                }
+            } else
+#endif
             if (i < kHalf) {
                 parts[i % 4] = decimator.firPart<V>(i % 4, i < 4, lane);
                 settle(parts[i % 4]);

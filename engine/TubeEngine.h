@@ -114,6 +114,10 @@ public:
     // written. Null left buffers do nothing at all.
     void process(const float* inLeft, const float* inRight, float* outLeft, float* outRight,
                  int32_t frames) noexcept;
+    // [any thread] Whether blocks run the stage's AVX2 build: where the
+    // processor has AVX2, unless Z5R_NO_AVX2 was set as the library loaded.
+    // Both give the same bits.
+    static bool stageUsesAvx2() noexcept;
 
     // [UI thread] The scope feed: start it when an editor opens, stop it
     // when it closes; read it from the editor.
@@ -139,6 +143,10 @@ private:
     bool takeWantedTables() noexcept;
     void setLevelTarget() noexcept;
     // [audio thread] The input, delayed by the latency, at the Level setting.
+    // The stage's part of `process` (engine/TubeEngineStage.h), in the
+    // baseline instruction set or with AVX2.
+    template <bool Avx2>
+    void runStage(const float* inLeft, const float* inRight, float* outLeft, float* outRight, int32_t frames) noexcept;
     void passThrough(const float* inLeft, const float* inRight, float* outLeft, float* outRight,
                      int32_t frames) noexcept;
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -275,4 +276,18 @@ TEST(EngineSmoothing, TheSameSettingReachedFromAboveBelowOrFreshGivesTheSameBits
             EXPECT_LT(worst, peak * 1e-4) << way << ": " << worst << " against a peak of " << peak;
         }
     }
+}
+
+// The library runs the stage's AVX2 build exactly where the processor has
+// AVX2 and the environment does not ask for the baseline. The golden
+// checksums are checked both ways; this says which way a run took.
+TEST(EngineStageBuild, FollowsTheProcessorAndTheEnvironment)
+{
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    __builtin_cpu_init();
+    const bool expected = __builtin_cpu_supports("avx2") && std::getenv("Z5R_NO_AVX2") == nullptr;
+#else
+    const bool expected = false;
+#endif
+    EXPECT_EQ(TubeEngine::stageUsesAvx2(), expected);
 }
