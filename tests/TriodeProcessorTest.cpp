@@ -2,12 +2,17 @@
 // stage, the tables against the exact solver between their entries, the
 // resting point, and the sample path's handling of bad input.
 #include "dsp/TriodeProcessor.h"
+#include "dsp/FloatMode.h"
+#if Z5R_PLATE_LOOKUP_AVX2_TEST
+#include "PlateLookupAvx2.h"
+#endif
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -156,3 +161,69 @@ TEST(TriodeStage, LargeInputSaturatesWithinTheSwing)
         }
     }
 }
+
+#if Z5R_PLATE_LOOKUP_AVX2_TEST
+// The AVX2 build looks up both plate tables of both lanes in one register:
+// the same bits as the baseline's two lookups, also on tables whose entries
+// need the guard (a -0.0 entry read exactly, a non-finite coefficient), which no
+// real setting makes and the golden outputs therefore never meet.
+TEST(TriodeStage, PlateLookupInOneRegisterGivesTheBaselineBits)
+{
+    if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2 here";
+    auto tables = std::make_unique<TriodeTables>();
+    StageSettings settings;
+    settings.oversampling = 16;
+    {
+        const FloatModeGuard audioThreadMode;
+        tables->build(settings);
+    }
+    // Read exactly, a -0.0 entry whose slope is positive gives +0.0 from the
+    // polynomial, and a non-finite coefficient a NaN: the guard must give
+    // the entry itself.
+    for (int32_t k = 192; k < 320; k += 8) {
+        tables->plate[k].low.y1 = -0.0;
+        tables->plate[k].low.c1 = 1.0;
+        tables->plate[k].high.c3 = k % 16 ? std::numeric_limits<double>::infinity()
+                                           : std::numeric_limits<double>::quiet_NaN();
+    }
+    const stage::StepTables t(*tables);
+
+    std::vector<double> a, vin;
+    int32_t onEntries = 0;
+    for (int32_t k = 190; k < 320; ++k) {
+        // Around entry k's voltage, a few steps of the last bit either side,
+        // with the cathode at rest and away from it.
+        const double onEntry = k / stage::kEntriesPerVolt + stage::kTableLowVolts;
+        double below = onEntry, above = onEntry;
+        for (int32_t step = 0; step < 4; ++step) {
+            below = std::nextafter(below, -1e9);
+            above = std::nextafter(above, 1e9);
+        }
+        for (double v = below; v <= above; v = std::nextafter(v, 1e9)) {
+            for (double cathode : {0.0, 1.75, -0.5}) {
+                a.push_back(cathode);
+                vin.push_back(v + cathode * tables->cathodeShift);
+            }
+        }
+    }
+    const int32_t pairs = static_cast<int32_t>(a.size() / 2);
+    for (bool guarded : {false, true}) {
+        std::vector<double> baseline(a.size());
+        for (int32_t k = 0; k < pairs; ++k) {
+            const Lane2 ak = Lane2::load(&a[2 * k], 0), vk = Lane2::load(&vin[2 * k], 0);
+            const Lane2 plate = guarded ? stage::plateOf<true>(t, ak, vk) : stage::plateOf<false>(t, ak, vk);
+            plate.store(&baseline[2 * k], 0);
+        }
+        for (size_t i = 0; guarded && i < a.size(); ++i) {
+            const double p = ((vin[i] - a[i] * tables->cathodeShift) - stage::kTableLowVolts) * stage::kEntriesPerVolt;
+            if (p == std::floor(p)) ++onEntries;
+        }
+        EXPECT_EQ(plateLookupAvx2::mismatches(*tables, reinterpret_cast<const double(*)[2]>(a.data()),
+                                              reinterpret_cast<const double(*)[2]>(vin.data()), pairs,
+                                              baseline.data(), guarded),
+                  0)
+            << (guarded ? "guarded" : "unguarded");
+    }
+    EXPECT_GT(onEntries, 10) << "the inputs must read entries exactly, where the guard acts";
+}
+#endif
