@@ -52,13 +52,28 @@ struct At1 {
 };
 
 // `p` is the position in entries, 0 to 512.
-Z5R_INLINE At1 positionOf(Lane1 x, const double* = nullptr) noexcept
+Z5R_INLINE Lane1 clampedToTable(Lane1 x, const double* = nullptr) noexcept
 {
     double p = x.v;
     if (!(p >= 0.0)) p = 0.0;
     if (p > kLastEntry) p = kLastEntry;
-    const int32_t i = static_cast<int32_t>(p);
-    return {i, p - i};
+    return Lane1(p);
+}
+
+// Entry and fraction of a position inside the table.
+Z5R_INLINE At1 entryOf(Lane1 inside) noexcept
+{
+    const int32_t i = static_cast<int32_t>(inside.v);
+    return {i, inside.v - i};
+}
+
+Z5R_INLINE At1 positionOf(Lane1 x, const double* = nullptr) noexcept { return entryOf(clampedToTable(x)); }
+
+// A step's two positions, each clamped to the table by itself.
+Z5R_INLINE void keepInTable(Lane1& cathode, Lane1& plate, const double* = nullptr) noexcept
+{
+    cathode = clampedToTable(cathode);
+    plate = clampedToTable(plate);
 }
 
 // `Guarded`: the tables hold a -0.0 or a non-finite coefficient, and an
@@ -90,19 +105,23 @@ struct At2 {
     __m128d fraction;
 };
 
-// `last`: kLastEntry in both lanes, from memory (see StepTables).
-Z5R_INLINE At2 positionOf(Lane2 x, const double* last) noexcept
+// `last`: kLastEntry in both lanes, from memory (see StepTables). A lane
+// outside [0, last], or not a number, is clamped; the others stay as they
+// are.
+Z5R_INLINE Lane2 clampedToTable(Lane2 x, const double* last) noexcept
 {
-    // Positions almost always lie inside the table, where the clamp changes
-    // nothing: test them beside the conversion and clamp only when a lane
-    // is outside (or not a number), so that the clamp stays off the path of
-    // the cathode recursion.
     __m128d p = x.v;
     const __m128d inside = _mm_and_pd(_mm_cmpge_pd(p, _mm_setzero_pd()), _mm_cmple_pd(p, _mm_load_pd(last)));
-    if (Z5R_UNLIKELY(_mm_movemask_pd(inside) != 3)) {
+    if (_mm_movemask_pd(inside) != 3) {
         // max(x, 0) takes 0 for a NaN, as the scalar test does.
         p = _mm_min_pd(_mm_max_pd(p, _mm_setzero_pd()), _mm_load_pd(last));
     }
+    return Lane2(p);
+}
+
+Z5R_INLINE At2 entryOf(Lane2 inside) noexcept
+{
+    const __m128d p = inside.v;
     At2 at;
     // The indices go straight to integer registers for the loads; the
     // fractions take their own path alongside.
@@ -110,6 +129,33 @@ Z5R_INLINE At2 positionOf(Lane2 x, const double* last) noexcept
     at.index[1] = _mm_cvttsd_si64(_mm_unpackhi_pd(p, p));
     at.fraction = _mm_sub_pd(p, _mm_cvtepi32_pd(_mm_cvttpd_epi32(p)));
     return at;
+}
+
+Z5R_INLINE At2 positionOf(Lane2 x, const double* last) noexcept { return entryOf(clampedToTable(x, last)); }
+
+// A step's two positions. They almost always lie inside the table, where
+// the clamp changes nothing: one test of all four lanes beside the
+// conversions, and the clamp of each only when some lane is outside (or
+// not a number), so that neither the test nor the clamp is on the path of
+// the cathode recursion, and the test is one branch a step.
+Z5R_INLINE void keepInTable(Lane2& cathode, Lane2& plate, const double* last) noexcept
+{
+#ifdef __AVX2__
+    const __m256d both = _mm256_insertf128_pd(_mm256_castpd128_pd256(cathode.v), plate.v, 1);
+    const __m256d inside =
+        _mm256_and_pd(_mm256_cmp_pd(both, _mm256_setzero_pd(), _CMP_GE_OS),
+                      _mm256_cmp_pd(both, _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(last)), _CMP_LE_OS));
+    const bool allInside = _mm256_movemask_pd(inside) == 15;
+#else
+    const __m128d zero = _mm_setzero_pd(), top = _mm_load_pd(last);
+    const __m128d inside = _mm_and_pd(_mm_and_pd(_mm_cmpge_pd(cathode.v, zero), _mm_cmple_pd(cathode.v, top)),
+                                      _mm_and_pd(_mm_cmpge_pd(plate.v, zero), _mm_cmple_pd(plate.v, top)));
+    const bool allInside = _mm_movemask_pd(inside) == 3;
+#endif
+    if (Z5R_UNLIKELY(!allInside)) {
+        cathode = clampedToTable(cathode, last);
+        plate = clampedToTable(plate, last);
+    }
 }
 
 template <bool Guarded>
@@ -172,9 +218,22 @@ struct At2 {
     At1 lane[2];
 };
 
-Z5R_INLINE At2 positionOf(Lane2 x, const double*) noexcept
+Z5R_INLINE Lane2 clampedToTable(Lane2 x, const double*) noexcept
 {
-    return {{positionOf(Lane1(x.v[0])), positionOf(Lane1(x.v[1]))}};
+    return Lane2(clampedToTable(Lane1(x.v[0])).v, clampedToTable(Lane1(x.v[1])).v);
+}
+
+Z5R_INLINE At2 entryOf(Lane2 inside) noexcept
+{
+    return {{entryOf(Lane1(inside.v[0])), entryOf(Lane1(inside.v[1]))}};
+}
+
+Z5R_INLINE At2 positionOf(Lane2 x, const double* last) noexcept { return entryOf(clampedToTable(x, last)); }
+
+Z5R_INLINE void keepInTable(Lane2& cathode, Lane2& plate, const double* last) noexcept
+{
+    cathode = clampedToTable(cathode, last);
+    plate = clampedToTable(plate, last);
 }
 
 template <bool Guarded>
@@ -234,22 +293,32 @@ Z5R_INLINE V pairOf(const double (&pair)[2]) noexcept
 // then advances through the cathode table. Outside +-15 V of cathode the
 // weights extrapolate linearly.
 
-// The cathode's next value after a step from `a` with input `vin`.
-template <bool Guarded, class V>
-Z5R_INLINE V cathodeAfter(const StepTables& t, V a, V vin) noexcept
+// The cathode table's position for a step from `a` with input `vin`.
+template <class V>
+Z5R_INLINE V cathodePosition(const StepTables& t, V a, V vin) noexcept
 {
-    const auto next = positionOf(
-        ((a * pairOf<V>(t.chargeShift) + vin) - pairOf<V>(t.lowVolts)) * pairOf<V>(t.entriesPerVolt), t.lastEntry);
+    return ((a * pairOf<V>(t.chargeShift) + vin) - pairOf<V>(t.lowVolts)) * pairOf<V>(t.entriesPerVolt);
+}
+
+// The plate tables' position for a step from `a` with input `vin`.
+template <class V>
+Z5R_INLINE V platePosition(const StepTables& t, V a, V vin) noexcept
+{
+    return ((vin - a * pairOf<V>(t.cathodeShift)) - pairOf<V>(t.lowVolts)) * pairOf<V>(t.entriesPerVolt);
+}
+
+// The cathode's next value after a step from `a`, at its table position.
+template <bool Guarded, class V, class At>
+Z5R_INLINE V cathodeFrom(const StepTables& t, V a, const At& next) noexcept
+{
     return (cubic<Guarded>(t.cathode, sizeof(CubicEntry), next) + a * pairOf<V>(t.cathodeDecay)) + a;
 }
 
-// The plate voltage of a step from cathode `a` with input `vin`.
-template <bool Guarded, class V>
-Z5R_INLINE V plateOf(const StepTables& t, V a, V vin) noexcept
+// The plate voltage of a step from cathode `a`, at its tables' position.
+template <bool Guarded, class V, class At>
+Z5R_INLINE V plateFrom(const StepTables& t, V a, const At& at) noexcept
 {
     const V wLow = (pairOf<V>(t.cathodeExtent) - a) * pairOf<V>(t.invCathodeSpan);
-    const auto at = positionOf(
-        ((vin - a * pairOf<V>(t.cathodeShift)) - pairOf<V>(t.lowVolts)) * pairOf<V>(t.entriesPerVolt), t.lastEntry);
 #ifdef __AVX2__
     if constexpr (V::kCount == 2) {
         // {cL x wLow | cH x (1 - wLow)}, then the sum in the order below.
@@ -265,6 +334,20 @@ Z5R_INLINE V plateOf(const StepTables& t, V a, V vin) noexcept
     return cH * (pairOf<V>(t.one) - wLow) + cL * wLow;
 }
 
+// The cathode's next value after a step from `a` with input `vin`.
+template <bool Guarded, class V>
+Z5R_INLINE V cathodeAfter(const StepTables& t, V a, V vin) noexcept
+{
+    return cathodeFrom<Guarded>(t, a, positionOf(cathodePosition(t, a, vin), t.lastEntry));
+}
+
+// The plate voltage of a step from cathode `a` with input `vin`.
+template <bool Guarded, class V>
+Z5R_INLINE V plateOf(const StepTables& t, V a, V vin) noexcept
+{
+    return plateFrom<Guarded>(t, a, positionOf(platePosition(t, a, vin), t.lastEntry));
+}
+
 // The whole step: returns the plate voltage and advances `a`. The cathode
 // is written first: every step waits for it, and the processor gives the
 // operations that come first in the program the first turn at its units.
@@ -272,8 +355,11 @@ template <bool Guarded, class V>
 Z5R_INLINE V stageStepOf(const StepTables& t, V& a, V vin) noexcept
 {
     const V now = a;
-    a = cathodeAfter<Guarded>(t, now, vin);
-    return plateOf<Guarded>(t, now, vin);
+    V cathodeAt = cathodePosition(t, now, vin);
+    V plateAt = platePosition(t, now, vin);
+    keepInTable(cathodeAt, plateAt, t.lastEntry);
+    a = cathodeFrom<Guarded>(t, now, entryOf(cathodeAt));
+    return plateFrom<Guarded>(t, now, entryOf(plateAt));
 }
 
 }  // namespace stage
