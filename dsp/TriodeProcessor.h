@@ -63,13 +63,14 @@ public:
     // input volts as a Lane2 {left, right}, `sink(k, y)` takes its output,
     // the plate voltage less its resting value, as a Lane2. Frames reach the
     // sink in order; a source may be asked for the next frame before the
-    // sink gets this one.
+    // sink gets this one. Both are taken as values, which the loop can keep
+    // in registers; the sink comes back as the last frame left it.
     template <class Source, class Sink>
-    void processStereo(int32_t frames, Source& source, Sink& sink) noexcept;
+    Sink processStereo(int32_t frames, Source source, Sink sink) noexcept;
     // The same for the left channel alone (the sink gets a Lane1); the
     // right channel's state stays as it is.
     template <class Source, class Sink>
-    void processLeft(int32_t frames, Source& source, Sink& sink) noexcept;
+    Sink processLeft(int32_t frames, Source source, Sink sink) noexcept;
     // One base-rate sample of one channel.
     double processSample(int32_t channel, double x) noexcept;
     // One step of one channel at the running rate; returns the plate voltage.
@@ -235,7 +236,7 @@ Z5R_INLINE void TriodeProcessor::runOversampled(int32_t frames, int32_t lane, So
 }
 
 template <class V, class Source, class Sink>
-void TriodeProcessor::run(int32_t frames, int32_t lane, Source& source, Sink& sink) noexcept
+Z5R_INLINE void TriodeProcessor::run(int32_t frames, int32_t lane, Source& source, Sink& sink) noexcept
 {
     const bool guarded = active->entriesNeedGuard;
     if (getOversampling() == 1) {
@@ -252,16 +253,18 @@ void TriodeProcessor::run(int32_t frames, int32_t lane, Source& source, Sink& si
 }
 
 template <class Source, class Sink>
-void TriodeProcessor::processStereo(int32_t frames, Source& source, Sink& sink) noexcept
+Sink TriodeProcessor::processStereo(int32_t frames, Source source, Sink sink) noexcept
 {
     // After the left ran alone, the right's filters catch up with its position.
     interpolator.alignLanes();
     decimator.alignLanes();
     run<Lane2>(frames, 0, source, sink);
+    return sink;
 }
 
 template <class Source, class Sink>
-void TriodeProcessor::processLeft(int32_t frames, Source& source, Sink& sink) noexcept
+Sink TriodeProcessor::processLeft(int32_t frames, Source source, Sink sink) noexcept
 {
     run<Lane1>(frames, 0, source, sink);
+    return sink;
 }

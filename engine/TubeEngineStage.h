@@ -99,6 +99,72 @@ private:
 
 #endif
 
+// The level of frame k: the target's while resting, else the ramp's, which
+// the source left in a short ring (it may run a frame ahead of the sink).
+template <bool Resting>
+struct LevelOf {
+    const float* ramp;
+    float resting;
+    Z5R_INLINE float operator()(int32_t k) const noexcept
+    {
+        if constexpr (Resting)
+            return resting;
+        else
+            return ramp[k & 3];
+    }
+};
+
+// Where the stage's frames go: level, DC blocker, scope, output. Values,
+// state and all: the stage's loop keeps its copy in registers and hands it
+// back after the last frame.
+template <bool Resting>
+struct StereoSink {
+    StereoOutput output;
+    LevelOf<Resting> levelAt;
+    ScopeFeed* scope;
+    ScopeFeed::BlockCount scopeCount;
+    const float* inLeft;
+    const float* inRight;
+    float* outLeft;
+    float* outRight;
+
+    Z5R_INLINE void operator()(int32_t k, Lane2 y) noexcept
+    {
+        // The output carries the negated level: the stage inverts.
+        float o[2];
+        output.step(y, levelAt(k), o);
+        // The scope reads the input before the output may overwrite it (a
+        // host may process in place).
+        if (scopeCount.due()) scope->write({inLeft[k], inRight[k], o[0], o[1]});
+        outLeft[k] = o[0];
+        if (outRight) outRight[k] = o[1];
+    }
+};
+
+// The left channel alone; the right output lane of the DC blocker still
+// runs, on silence.
+template <bool Resting>
+struct LeftSink {
+    DcBlocker filter;
+    DcCoefficients dc;
+    LevelOf<Resting> levelAt;
+    ScopeFeed* scope;
+    ScopeFeed::BlockCount scopeCount;
+    const float* inLeft;
+    float* outLeft;
+    float* outRight;
+
+    Z5R_INLINE void operator()(int32_t k, Lane1 y) noexcept
+    {
+        const float m = levelAt(k);
+        const float oL = filter.step(0, static_cast<float>(y.v) * m, dc);
+        const float oR = filter.step(1, 0.0f * m, dc);
+        if (scopeCount.due()) scope->write({inLeft[k], 0.0f, oL, oR});
+        outLeft[k] = oL;
+        if (outRight) outRight[k] = oR;
+    }
+};
+
 }  // namespace
 
 template <bool Avx2>
@@ -128,58 +194,41 @@ void TubeEngine::runStage(const float* inLeft, const float* inRight, float* outL
     // stage's steps.
     auto runBlock = [&](auto resting) Z5R_INLINE_LAMBDA {
         constexpr bool kResting = decltype(resting)::value;
-        float levels[4];
+        float levels[4] = {};
         const float restingLevel = static_cast<float>(-toLevel);
-        auto ramps = [&gain, &levelNow, &levels, toGain, toLevel](int32_t k) Z5R_INLINE_LAMBDA {
+        // Gain and level move by the frame. The source takes a copy of this
+        // (the targets, and where the moving values and the levels live).
+        auto ramps = [gain = &gain, levelNow = &levelNow, levels = &levels[0], toGain, toLevel](
+                         int32_t k) Z5R_INLINE_LAMBDA {
             if constexpr (kResting) return toGain;
-            smoothToward(gain, toGain);
-            smoothToward(levelNow, toLevel);
-            levels[k & 3] = static_cast<float>(-levelNow);
-            return gain;
-        };
-        auto levelAt = [&levels, restingLevel](int32_t k) Z5R_INLINE_LAMBDA {
-            return kResting ? restingLevel : levels[k & 3];
+            smoothToward(*gain, toGain);
+            smoothToward(*levelNow, toLevel);
+            levels[k & 3] = static_cast<float>(-*levelNow);
+            return *gain;
         };
 
+        const LevelOf<kResting> levelAt{levels, restingLevel};
         if (inRight) {
             // Both channels side by side, in and out.
-            StereoOutput output(dcBlocker, dc);
-            auto source = [&ramps, inLeft, inRight](int32_t k) Z5R_INLINE_LAMBDA {
+            auto source = [ramps, inLeft, inRight](int32_t k) Z5R_INLINE_LAMBDA {
                 const double g = ramps(k);
                 return pairOf(inLeft[k], inRight[k]) * Lane2(g);
             };
-            auto sink = [&output, &levelAt, &scope, &scopeCount, inLeft, inRight, outLeft, outRight](
-                            int32_t k, Lane2 y) Z5R_INLINE_LAMBDA {
-                // The output carries the negated level: the stage inverts.
-                float o[2];
-                output.step(y, levelAt(k), o);
-                // The scope reads the input before the output may overwrite
-                // it (a host may process in place).
-                if (scopeCount.due()) scope.write({inLeft[k], inRight[k], o[0], o[1]});
-                outLeft[k] = o[0];
-                if (outRight) outRight[k] = o[1];
-            };
-            dsp.processStereo(frames, source, sink);
-            output.storeTo(dcBlocker);
+            const auto done = dsp.processStereo(frames, source,
+                                                StereoSink<kResting>{StereoOutput(dcBlocker, dc), levelAt, &scope,
+                                                                     scopeCount, inLeft, inRight, outLeft, outRight});
+            done.output.storeTo(dcBlocker);
+            scopeCount = done.scopeCount;
         } else {
-            // The left channel alone; the right output lane of the DC
-            // blocker still runs, on silence.
-            DcBlocker filter = dcBlocker;
-            auto source = [&ramps, inLeft](int32_t k) Z5R_INLINE_LAMBDA {
+            auto source = [ramps, inLeft](int32_t k) Z5R_INLINE_LAMBDA {
                 const double g = ramps(k);
                 return Lane2(static_cast<double>(inLeft[k]) * g, 0.0);
             };
-            auto sink = [&filter, &levelAt, &scope, &scopeCount, dc, inLeft, outLeft, outRight](
-                            int32_t k, Lane1 y) Z5R_INLINE_LAMBDA {
-                const float m = levelAt(k);
-                const float oL = filter.step(0, static_cast<float>(y.v) * m, dc);
-                const float oR = filter.step(1, 0.0f * m, dc);
-                if (scopeCount.due()) scope.write({inLeft[k], 0.0f, oL, oR});
-                outLeft[k] = oL;
-                if (outRight) outRight[k] = oR;
-            };
-            dsp.processLeft(frames, source, sink);
-            dcBlocker = filter;
+            const auto done = dsp.processLeft(
+                frames, source,
+                LeftSink<kResting>{dcBlocker, dc, levelAt, &scope, scopeCount, inLeft, outLeft, outRight});
+            dcBlocker = done.filter;
+            scopeCount = done.scopeCount;
         }
     };
     // Exactly on both targets: the ramps have landed (or never moved).
