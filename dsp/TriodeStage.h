@@ -27,13 +27,20 @@ constexpr double kEntriesPerVolt = kInvTableSpan * kLastEntry;
 // offset: at most about 5.05e-19 V.
 constexpr float kSmallestNormal = 1.1754943508222875e-38f;
 constexpr double kOffsetScale = 1e10;
+// Both as one factor, exact in double: 1e10 x 2^-126.
+constexpr double kOffsetUnit = static_cast<double>(kSmallestNormal) * kOffsetScale;
+static_assert(kOffsetUnit / kOffsetScale == static_cast<double>(kSmallestNormal), "1e10 x 2^-126 is exact");
 
 // The anti-denormal offset: a tiny positive value from a linear
 // congruential sequence, advanced once per channel and frame, left first.
+// It is float(seed) x 2^-126 (exact in float: a power of two, and never
+// below the smallest normal), as a double, x 1e10; scaling by the power of
+// two after the rounding of x 1e10 gives the same bits, so one
+// multiplication by their product does.
 Z5R_INLINE double nextOffset(uint32_t& seed) noexcept
 {
     seed = seed * 1664525u + 1013904223u;
-    return static_cast<double>(static_cast<float>(seed) * kSmallestNormal) * kOffsetScale;
+    return static_cast<double>(static_cast<float>(seed)) * kOffsetUnit;
 }
 
 // --- The lane-specific steps: one channel ---

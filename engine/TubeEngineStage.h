@@ -37,7 +37,12 @@ Z5R_INLINE void smoothToward(double& smoothed, double target) noexcept
 // Two input samples as the doubles they stand for.
 Z5R_INLINE Lane2 pairOf(const float& left, const float& right) noexcept
 {
+#ifdef __SSE4_1__
+    // The right sample from memory straight into the second lane.
+    return Lane2(_mm_cvtps_pd(_mm_insert_ps(_mm_load_ss(&left), _mm_load_ss(&right), 0x10)));
+#else
     return Lane2(_mm_cvtps_pd(_mm_unpacklo_ps(_mm_load_ss(&left), _mm_load_ss(&right))));
+#endif
 }
 
 // Level and DC blocker of both channels in two single-precision lanes: per
