@@ -190,14 +190,31 @@ Z5R_INLINE Lane2 cubic(const CubicEntry* entries, size_t stride, const At2& at) 
 // `cubic` in its order, so the same bits, with half the arithmetic and
 // fewer loads and shuffles: each entry pair's low and high halves lie 32
 // bytes apart in one PlateEntry.
+// Where a plate position inside the table falls: each lane's entry as a
+// byte offset, scaled in the vector register that the fraction's
+// conversion fills anyway (the plate is off the cathode's path, so this
+// costs no time there), and the fraction, as `entryOf` has it.
+struct PlateAt {
+    uint32_t offset[2];
+    __m128d fraction;
+};
+
+Z5R_INLINE PlateAt plateEntryOf(Lane2 inside) noexcept
+{
+    static_assert(sizeof(PlateEntry) == 64, "a plate entry is 2^6 bytes");
+    const __m128i whole = _mm_cvttpd_epi32(inside.v);
+    const __m128i bytes = _mm_slli_epi32(whole, 6);
+    return {{static_cast<uint32_t>(_mm_cvtsi128_si32(bytes)), static_cast<uint32_t>(_mm_extract_epi32(bytes, 1))},
+            _mm_sub_pd(inside.v, _mm_cvtepi32_pd(whole))};
+}
+
 template <bool Guarded>
-Z5R_INLINE __m256d plateCubics(const CubicEntry* low, const At2& at) noexcept
+Z5R_INLINE __m256d plateCubics(const CubicEntry* low, const PlateAt& at) noexcept
 {
     constexpr size_t kHigh = offsetof(PlateEntry, high) / sizeof(double);
     const char* base = reinterpret_cast<const char*>(low);
-    const double* left = reinterpret_cast<const double*>(base + sizeof(PlateEntry) * static_cast<size_t>(at.index[0]));
-    const double* right =
-        reinterpret_cast<const double*>(base + sizeof(PlateEntry) * static_cast<size_t>(at.index[1]));
+    const double* left = reinterpret_cast<const double*>(base + at.offset[0]);
+    const double* right = reinterpret_cast<const double*>(base + at.offset[1]);
     auto lowAndHigh = [](const double* entry) Z5R_INLINE_LAMBDA {
         return _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(entry)), _mm_loadu_pd(entry + kHigh), 1);
     };
@@ -334,11 +351,25 @@ Z5R_INLINE V plateFrom(const StepTables& t, V a, const At& at) noexcept
             _mm256_insertf128_pd(_mm256_castpd128_pd256(wLow.v), (pairOf<V>(t.one) - wLow).v, 1);
         const __m256d products = _mm256_mul_pd(both, weights);
         return V(_mm_add_pd(_mm256_extractf128_pd(products, 1), _mm256_castpd256_pd128(products)));
-    }
+    } else
 #endif
-    const V cL = cubic<Guarded>(t.low, sizeof(PlateEntry), at);
-    const V cH = cubic<Guarded>(t.high, sizeof(PlateEntry), at);
-    return cH * (pairOf<V>(t.one) - wLow) + cL * wLow;
+    {
+        const V cL = cubic<Guarded>(t.low, sizeof(PlateEntry), at);
+        const V cH = cubic<Guarded>(t.high, sizeof(PlateEntry), at);
+        return cH * (pairOf<V>(t.one) - wLow) + cL * wLow;
+    }
+}
+
+// Entry and fraction of a plate position inside the table, in the form
+// `plateFrom` takes.
+template <class V>
+Z5R_INLINE auto plateEntry(V inside) noexcept
+{
+#ifdef __AVX2__
+    if constexpr (V::kCount == 2) return plateEntryOf(inside);
+    else
+#endif
+        return entryOf(inside);
 }
 
 // The cathode's next value after a step from `a` with input `vin`.
@@ -352,7 +383,7 @@ Z5R_INLINE V cathodeAfter(const StepTables& t, V a, V vin) noexcept
 template <bool Guarded, class V>
 Z5R_INLINE V plateOf(const StepTables& t, V a, V vin) noexcept
 {
-    return plateFrom<Guarded>(t, a, positionOf(platePosition(t, a, vin), t.lastEntry));
+    return plateFrom<Guarded>(t, a, plateEntry(clampedToTable(platePosition(t, a, vin), t.lastEntry)));
 }
 
 // The whole step: returns the plate voltage and advances `a`. The cathode
@@ -366,7 +397,7 @@ Z5R_INLINE V stageStepOf(const StepTables& t, V& a, V vin) noexcept
     V plateAt = platePosition(t, now, vin);
     keepInTable(cathodeAt, plateAt, t.lastEntry);
     a = cathodeFrom<Guarded>(t, now, entryOf(cathodeAt));
-    return plateFrom<Guarded>(t, now, entryOf(plateAt));
+    return plateFrom<Guarded>(t, now, plateEntry(plateAt));
 }
 
 }  // namespace stage
