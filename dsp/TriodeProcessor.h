@@ -141,8 +141,11 @@ Z5R_INLINE void TriodeProcessor::runAtHostRate(int32_t frames, int32_t lane, Sou
     uint32_t seed = noiseSeed;
     V a, vp(0.0);
     loadCathodes(a, lane);  // in registers for the whole run
+    // Made opaque again at every step, in its own register.
+    const stage::StepTables* step = &tables;
     for (int32_t k = 0; k < frames; ++k) {
-        const stage::StepTables& t = *opaque(&tables);
+        step = opaque(step);
+        const stage::StepTables& t = *step;
         const V x = inputOf<V>(source(k), lane, seed);
         vp = stage::stageStepOf<Guarded>(t, a, x);
         sink(k, vp - stage::pairOf<V>(t.quiescentPlate));
@@ -166,6 +169,7 @@ Z5R_INLINE void TriodeProcessor::runOversampled(int32_t frames, int32_t lane, So
     uint32_t seed = noiseSeed;
     V a, vp(0.0);
     loadCathodes(a, lane);
+    const stage::StepTables* step = &tables;  // made opaque at every step
     V in[2][kOversampling];  // this frame's input at 16x, and the next frame's
     interpolator.interpolate(inputOf<V>(source(0), lane, seed), in[0], lane);
     constexpr int32_t kHalf = kOversampling / 2;
@@ -175,7 +179,8 @@ Z5R_INLINE void TriodeProcessor::runOversampled(int32_t frames, int32_t lane, So
         V parts[4], halves[2];
         Z5R_UNROLL
         for (int32_t i = 0; i < kOversampling; ++i) {
-            const stage::StepTables& t = *opaque(&tables);
+            step = opaque(step);
+            const stage::StepTables& t = *step;
             vp = stage::stageStepOf<Guarded>(t, a, now[i]);
             settle(a);
             decimator.put(i, vp - stage::pairOf<V>(t.quiescentPlate), lane);
