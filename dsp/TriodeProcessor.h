@@ -92,7 +92,7 @@ private:
     template <class V, class Source, class Sink>
     void run(int32_t frames, int32_t lane, Source& source, Sink& sink) noexcept;
     template <class V>
-    V inputOf(Lane2 in, int32_t lane, uint32_t& seed) noexcept;
+    V inputOf(Lane2 in, int32_t lane, stage::Noise<V>& noise) noexcept;
     template <class V>
     void loadCathodes(V& a, int32_t lane) const noexcept;
     template <class V>
@@ -105,14 +105,14 @@ private:
 };
 
 template <class V>
-Z5R_INLINE V TriodeProcessor::inputOf(Lane2 in, int32_t lane, uint32_t& seed) noexcept
+Z5R_INLINE V TriodeProcessor::inputOf(Lane2 in, int32_t lane, stage::Noise<V>& noise) noexcept
 {
     V x;
     if constexpr (V::kCount == 2)
         x = stage::finiteOrSilence(in);
     else
         x = stage::finiteOrSilence(V(in.lane(lane)));
-    return x + stage::offsets(x, seed);
+    return x + noise.next();
 }
 
 template <class V>
@@ -138,7 +138,7 @@ template <class V, bool Guarded, class Source, class Sink>
 Z5R_INLINE void TriodeProcessor::runAtHostRate(int32_t frames, int32_t lane, Source& source, Sink& sink) noexcept
 {
     const stage::StepTables tables(*active);
-    uint32_t seed = noiseSeed;
+    stage::Noise<V> noise(noiseSeed);
     V a, vp(0.0);
     loadCathodes(a, lane);  // in registers for the whole run
     // Made opaque again at every step, in its own register.
@@ -146,11 +146,11 @@ Z5R_INLINE void TriodeProcessor::runAtHostRate(int32_t frames, int32_t lane, Sou
     for (int32_t k = 0; k < frames; ++k) {
         step = opaque(step);
         const stage::StepTables& t = *step;
-        const V x = inputOf<V>(source(k), lane, seed);
+        const V x = inputOf<V>(source(k), lane, noise);
         vp = stage::stageStepOf<Guarded>(t, a, x);
         sink(k, vp - stage::pairOf<V>(t.quiescentPlate));
     }
-    noiseSeed = seed;
+    noiseSeed = noise.seed();
     if (frames > 0) storeCathodes(a, vp, lane);
 }
 
@@ -166,12 +166,12 @@ Z5R_INLINE void TriodeProcessor::runOversampled(int32_t frames, int32_t lane, So
 {
     if (frames <= 0) return;
     const stage::StepTables tables(*active);
-    uint32_t seed = noiseSeed;
+    stage::Noise<V> noise(noiseSeed);
     V a, vp(0.0);
     loadCathodes(a, lane);
     const stage::StepTables* step = &tables;  // made opaque at every step
     V in[2][kOversampling];  // this frame's input at 16x, and the next frame's
-    interpolator.interpolate(inputOf<V>(source(0), lane, seed), in[0], lane);
+    interpolator.interpolate(inputOf<V>(source(0), lane, noise), in[0], lane);
     constexpr int32_t kHalf = kOversampling / 2;
     for (int32_t k = 0; k < frames; ++k) {
         const V(&now)[kOversampling] = in[k & 1];
@@ -224,7 +224,7 @@ Z5R_INLINE void TriodeProcessor::runOversampled(int32_t frames, int32_t lane, So
                 next[i - kHalf] = older;
                 next[i] = newer;
             }
-            if (i == 5 && k + 1 < frames) interpolator.interpolateIn(inputOf<V>(source(k + 1), lane, seed), lane);
+            if (i == 5 && k + 1 < frames) interpolator.interpolateIn(inputOf<V>(source(k + 1), lane, noise), lane);
             if (i == 10 && k > 0) sink(k - 1, OversamplingFilter::joined(halves[0], halves[1]));
         }
         decimator.endBlock<V>(lane);
@@ -236,7 +236,7 @@ Z5R_INLINE void TriodeProcessor::runOversampled(int32_t frames, int32_t lane, So
         atEighth[l] = decimator.firPart<V>(l, false, lane);
     }
     sink(frames - 1, decimator.decimateOut(atLast, atEighth, lane));
-    noiseSeed = seed;
+    noiseSeed = noise.seed();
     storeCathodes(a, vp, lane);
 }
 

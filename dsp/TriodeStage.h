@@ -37,11 +37,25 @@ static_assert(kOffsetUnit / kOffsetScale == static_cast<double>(kSmallestNormal)
 // below the smallest normal), as a double, x 1e10; scaling by the power of
 // two after the rounding of x 1e10 gives the same bits, so one
 // multiplication by their product does.
+constexpr uint32_t kNoiseMultiplier = 1664525u;
+constexpr uint32_t kNoiseIncrement = 1013904223u;
+
 Z5R_INLINE double nextOffset(uint32_t& seed) noexcept
 {
-    seed = seed * 1664525u + 1013904223u;
+    seed = seed * kNoiseMultiplier + kNoiseIncrement;
     return static_cast<double>(static_cast<float>(seed)) * kOffsetUnit;
 }
+
+// One step of the sequence backward: the multiplier is odd, so it has an
+// inverse modulo 2^32 (Newton's iteration, each round doubling the bits
+// that are right).
+constexpr uint32_t kNoiseInverse = [] {
+    uint32_t inverse = kNoiseMultiplier;  // right in its low 3 bits
+    for (int32_t round = 0; round < 4; ++round) inverse *= 2u - kNoiseMultiplier * inverse;
+    return inverse;
+}();
+static_assert(kNoiseInverse * kNoiseMultiplier == 1u, "the multiplier's inverse modulo 2^32");
+constexpr uint32_t previousSeed(uint32_t seed) { return (seed - kNoiseIncrement) * kNoiseInverse; }
 
 // --- The lane-specific steps: one channel ---
 
@@ -49,7 +63,21 @@ Z5R_INLINE double nextOffset(uint32_t& seed) noexcept
 // otherwise turn the filter states into NaN for good.
 Z5R_INLINE Lane1 finiteOrSilence(Lane1 x) noexcept { return std::isfinite(x.v) ? x : Lane1(0.0); }
 
-Z5R_INLINE Lane1 offsets(Lane1, uint32_t& seed) noexcept { return Lane1(nextOffset(seed)); }
+// The offsets of a run, frame after frame; `seed()` is where the sequence
+// stands after the frames taken.
+template <class V>
+class Noise;
+
+template <>
+class Noise<Lane1> {
+public:
+    explicit Noise(uint32_t seed) noexcept : state(seed) {}
+    Z5R_INLINE Lane1 next() noexcept { return Lane1(nextOffset(state)); }
+    uint32_t seed() const noexcept { return state; }
+
+private:
+    uint32_t state;
+};
 
 // Where a position in [0, 1] falls between two table entries. A position
 // below 0 or not a number reads entry 0, one above 1 reads the last entry.
@@ -268,11 +296,52 @@ Z5R_INLINE Lane2 cubic(const CubicEntry* entries, size_t stride, const At2& at) 
 
 #endif
 
-Z5R_INLINE Lane2 offsets(Lane2, uint32_t& seed) noexcept
-{
-    const double left = nextOffset(seed);
-    return Lane2(left, nextOffset(seed));
-}
+#ifdef Z5R_LANES_SSE2
+// Both lanes' offsets of a frame, left first, as the sequence runs: the
+// left lane of each frame is two steps on from the left of the frame
+// before, and so is the right, so each lane steps by the square of the
+// sequence's map, side by side in one register (a 32-bit seed in each
+// 64-bit half). Converted to double exactly (2^52 + seed, less 2^52),
+// rounded to float as the sequence's own conversion rounds, and back: no
+// trip through the integer registers.
+template <>
+class Noise<Lane2> {
+public:
+    // The frame before the first: its right seed is the one given, its left
+    // the one that steps twice to the first frame's left.
+    explicit Noise(uint32_t seed) noexcept
+        : seeds(_mm_set_epi64x(seed, previousSeed(seed))), multiplier(_mm_set1_epi64x(kNoiseMultiplier * kNoiseMultiplier)),
+          increment(_mm_set1_epi64x(kNoiseMultiplier * kNoiseIncrement + kNoiseIncrement)),
+          low(_mm_set1_epi64x(0xFFFFFFFFu)), magic(_mm_set1_epi64x(0x4330000000000000))
+    {
+    }
+    Z5R_INLINE Lane2 next() noexcept
+    {
+        seeds = _mm_and_si128(_mm_add_epi32(_mm_mul_epu32(seeds, multiplier), increment), low);
+        const __m128d whole = _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(seeds, magic)), _mm_castsi128_pd(magic));
+        return Lane2(_mm_mul_pd(_mm_cvtps_pd(_mm_cvtpd_ps(whole)), _mm_set1_pd(kOffsetUnit)));
+    }
+    uint32_t seed() const noexcept { return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(seeds, seeds))); }
+
+private:
+    __m128i seeds, multiplier, increment, low, magic;
+};
+#else
+template <>
+class Noise<Lane2> {
+public:
+    explicit Noise(uint32_t seed) noexcept : state(seed) {}
+    Lane2 next() noexcept
+    {
+        const double left = nextOffset(state);
+        return Lane2(left, nextOffset(state));
+    }
+    uint32_t seed() const noexcept { return state; }
+
+private:
+    uint32_t state;
+};
+#endif
 
 // Everything one step reads: the tables, and every number as a pair, one
 // for each lane. A run keeps one of these in memory and reads the numbers

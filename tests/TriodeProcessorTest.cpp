@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -146,6 +147,40 @@ TEST(TriodeStage, AntiDenormalOffsetAdvancesOnEveryCall)
     EXPECT_EQ(p->noiseSeed, 80449u * 1664525u + 1013904223u);
     p->processSample(1, std::nan(""));
     EXPECT_EQ(p->noiseSeed, (80449u * 1664525u + 1013904223u) * 1664525u + 1013904223u);
+}
+
+// The offsets are far below what the output's bits show, so nothing but
+// this checks that both lanes follow the sequence, left first, and that a
+// run leaves the seed where the next one must start.
+TEST(TriodeStage, BothLanesTakeTheOffsetSequenceLeftFirst)
+{
+    auto bits = [](double v) {
+        uint64_t b;
+        std::memcpy(&b, &v, sizeof b);
+        return b;
+    };
+    for (uint32_t start : {TriodeProcessor::kFirstNoiseSeed, 0u, 1u, 0x7FFFFFFFu, 0xFFFFFFFFu, 0x9E3779B9u}) {
+        stage::Noise<Lane2> noise(start);
+        EXPECT_EQ(noise.seed(), start);
+        uint32_t seed = start;
+        for (int32_t frame = 0; frame < 3000; ++frame) {
+            const Lane2 both = noise.next();
+            const double left = stage::nextOffset(seed), right = stage::nextOffset(seed);
+            ASSERT_EQ(bits(both.lane(0)), bits(left)) << start << " frame " << frame;
+            ASSERT_EQ(bits(both.lane(1)), bits(right)) << start << " frame " << frame;
+        }
+        EXPECT_EQ(noise.seed(), seed);
+    }
+
+    for (int32_t factor : {1, 16}) {
+        auto p = prepared(0, 350.0, 1e-6, 48000.0, factor);
+        uint32_t seed = p->noiseSeed;
+        for (int32_t frames : {37, 1, 0, 64}) {
+            p->processStereo(frames, [](int32_t) { return Lane2(0.0); }, [](int32_t, Lane2) {});
+            for (int32_t step = 0; step < 2 * frames; ++step) stage::nextOffset(seed);
+            EXPECT_EQ(p->noiseSeed, seed) << factor << "x after " << frames << " frames";
+        }
+    }
 }
 
 TEST(TriodeStage, LargeInputSaturatesWithinTheSwing)
