@@ -31,15 +31,15 @@ constexpr double kOffsetScale = 1e10;
 constexpr double kOffsetUnit = static_cast<double>(kSmallestNormal) * kOffsetScale;
 static_assert(kOffsetUnit / kOffsetScale == static_cast<double>(kSmallestNormal), "1e10 x 2^-126 is exact");
 
+constexpr uint32_t kNoiseMultiplier = 1664525u;
+constexpr uint32_t kNoiseIncrement = 1013904223u;
+
 // The anti-denormal offset: a tiny positive value from a linear
 // congruential sequence, advanced once per channel and frame, left first.
 // It is float(seed) x 2^-126 (exact in float: a power of two, and never
 // below the smallest normal), as a double, x 1e10; scaling by the power of
 // two after the rounding of x 1e10 gives the same bits, so one
 // multiplication by their product does.
-constexpr uint32_t kNoiseMultiplier = 1664525u;
-constexpr uint32_t kNoiseIncrement = 1013904223u;
-
 Z5R_INLINE double nextOffset(uint32_t& seed) noexcept
 {
     seed = seed * kNoiseMultiplier + kNoiseIncrement;
@@ -140,14 +140,21 @@ struct At2 {
     __m128d fraction;
 };
 
-// `last`: kLastEntry in both lanes, from memory (see StepTables). A lane
-// outside [0, last], or not a number, is clamped; the others stay as they
-// are.
+// `last`: kLastEntry in both lanes, from memory (see StepTables). All ones
+// in each lane inside [0, last], zero outside or not a number.
+Z5R_INLINE __m128d insideTable(__m128d p, const double* last) noexcept
+{
+    return _mm_and_pd(_mm_cmpge_pd(p, _mm_setzero_pd()), _mm_cmple_pd(p, _mm_load_pd(last)));
+}
+
+// A lane outside the table, or not a number, is clamped; the others stay as
+// they are. Positions almost always lie inside, where the clamp changes
+// nothing: the test runs beside the conversion and the clamp only when a
+// lane is outside, off the path of the cathode recursion.
 Z5R_INLINE Lane2 clampedToTable(Lane2 x, const double* last) noexcept
 {
     __m128d p = x.v;
-    const __m128d inside = _mm_and_pd(_mm_cmpge_pd(p, _mm_setzero_pd()), _mm_cmple_pd(p, _mm_load_pd(last)));
-    if (_mm_movemask_pd(inside) != 3) {
+    if (Z5R_UNLIKELY(_mm_movemask_pd(insideTable(p, last)) != 3)) {
         // max(x, 0) takes 0 for a NaN, as the scalar test does.
         p = _mm_min_pd(_mm_max_pd(p, _mm_setzero_pd()), _mm_load_pd(last));
     }
@@ -168,11 +175,8 @@ Z5R_INLINE At2 entryOf(Lane2 inside) noexcept
 
 Z5R_INLINE At2 positionOf(Lane2 x, const double* last) noexcept { return entryOf(clampedToTable(x, last)); }
 
-// A step's two positions. They almost always lie inside the table, where
-// the clamp changes nothing: one test of all four lanes beside the
-// conversions, and the clamp of each only when some lane is outside (or
-// not a number), so that neither the test nor the clamp is on the path of
-// the cathode recursion, and the test is one branch a step.
+// A step's two positions: one test of all four lanes, one branch a step,
+// and the clamp of each only when some lane is outside.
 Z5R_INLINE void keepInTable(Lane2& cathode, Lane2& plate, const double* last) noexcept
 {
 #ifdef __AVX2__
@@ -182,10 +186,7 @@ Z5R_INLINE void keepInTable(Lane2& cathode, Lane2& plate, const double* last) no
                       _mm256_cmp_pd(both, _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(last)), _CMP_LE_OS));
     const bool allInside = _mm256_movemask_pd(inside) == 15;
 #else
-    const __m128d zero = _mm_setzero_pd(), top = _mm_load_pd(last);
-    const __m128d inside = _mm_and_pd(_mm_and_pd(_mm_cmpge_pd(cathode.v, zero), _mm_cmple_pd(cathode.v, top)),
-                                      _mm_and_pd(_mm_cmpge_pd(plate.v, zero), _mm_cmple_pd(plate.v, top)));
-    const bool allInside = _mm_movemask_pd(inside) == 3;
+    const bool allInside = _mm_movemask_pd(_mm_and_pd(insideTable(cathode.v, last), insideTable(plate.v, last))) == 3;
 #endif
     if (Z5R_UNLIKELY(!allInside)) {
         cathode = clampedToTable(cathode, last);
@@ -213,11 +214,6 @@ Z5R_INLINE Lane2 cubic(const CubicEntry* entries, size_t stride, const At2& at) 
 }
 
 #ifdef __AVX2__
-// Both plate tables at one position, both lanes, in one 256-bit register:
-// {low left, low right | high left, high right}. Per lane the operations of
-// `cubic` in its order, so the same bits, with half the arithmetic and
-// fewer loads and shuffles: each entry pair's low and high halves lie 32
-// bytes apart in one PlateEntry.
 // Where a plate position inside the table falls: each lane's entry as a
 // byte offset, scaled in the vector register that the fraction's
 // conversion fills anyway (the plate is off the cathode's path, so this
@@ -236,6 +232,11 @@ Z5R_INLINE PlateAt plateEntryOf(Lane2 inside) noexcept
             _mm_sub_pd(inside.v, _mm_cvtepi32_pd(whole))};
 }
 
+// Both plate tables at one position, both lanes, in one 256-bit register:
+// {low left, low right | high left, high right}. Per lane the operations of
+// `cubic` in its order, so the same bits, with half the arithmetic and
+// fewer loads and shuffles: each entry pair's low and high halves lie 32
+// bytes apart in one PlateEntry.
 template <bool Guarded>
 Z5R_INLINE __m256d plateCubics(const CubicEntry* low, const PlateAt& at) noexcept
 {
