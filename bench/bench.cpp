@@ -294,12 +294,13 @@ void VsFloor(benchmark::State& state)
     // works. (A run that shared the core throughout shows as alone, its
     // control slower than in other runs.)
     const double quickest = *std::min_element(control.begin(), control.end());
-    const size_t alone = std::count_if(control.begin(), control.end(), [&](double c) { return c <= 1.15 * quickest; });
+    auto sharedRound = [&](double controlTime) { return controlTime > 1.15 * quickest; };
+    const size_t alone = control.size() - std::count_if(control.begin(), control.end(), sharedRound);
     auto table = [&](bool shared) {
         auto pick = [&](const std::vector<double>& all) {
             std::vector<double> some;
             for (size_t r = 0; r < all.size(); ++r)
-                if ((control[r] > 1.15 * quickest) == shared) some.push_back(all[r]);
+                if (sharedRound(control[r]) == shared) some.push_back(all[r]);
             return some;
         };
         const std::vector<double> steps = pick(floorStep);
